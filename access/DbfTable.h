@@ -1,0 +1,169 @@
+#pragma once
+
+#include "access/FileLock.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Our dBase table engine: dBase IV level tables (version byte 0x03, language driver 0x57 for
+// windows-1252). Texts in and out are windows-1252 bytes.
+namespace zendral::dbf
+{
+
+enum class FieldType
+{
+    String,  // C(n)
+    Integer, // N(11,0)
+    Float,   // N(20,4)
+    Boolean, // L(1)
+};
+
+struct FieldDef
+{
+    std::string name;
+    FieldType type = FieldType::String;
+    int size = 0; // width of a String field; ignored for the others
+};
+
+struct IndexDef
+{
+    std::string name;
+    std::string fields;
+    int options = 0; // 0: ascending, not unique, case-sensitive
+};
+
+// A field as stored in the table's header.
+struct FieldInfo
+{
+    std::string name;
+    char type = 'C';
+    int width = 0;
+    int decimals = 0;
+    int offset = 0; // inside the record, after the deletion flag
+};
+
+class Table;
+
+// A field of the current record. Valid while its Table lives.
+class Field
+{
+public:
+    Field(Table& table, int index)
+        : m_table(&table)
+        , m_index(index)
+    {
+    }
+
+    // Text without the blanks that pad it to the width (leading blanks stay). Numbers give their
+    // shortest decimal form with "." ("3", "1.5"); an empty number or logical gives "".
+    std::string AsString() const;
+    // Rounds halves to the even neighbour; an empty field reads 0. A text that is no number
+    // throws Error.
+    std::int32_t AsInteger() const;
+    // An empty field reads 0. A text that is no number throws Error.
+    double AsFloat() const;
+    bool AsBoolean() const;
+    // True when the field holds only blanks.
+    bool IsNull() const;
+
+    // A text longer than the field is cut to its width.
+    void SetAsString(std::string_view ansi);
+    void SetAsInteger(std::int64_t value);
+    void SetAsFloat(double value);
+    void SetAsBoolean(bool value);
+    void Clear();
+
+    const FieldInfo& Info() const;
+
+private:
+    Table* m_table;
+    int m_index;
+};
+
+class Table
+{
+public:
+    enum class State
+    {
+        Inactive,
+        Browse,
+        Edit,
+        Insert,
+    };
+
+    // `objectName` names the table object in messages (e.g. "wwTableSoluc"); the file is
+    // directory / (tableName + ".DBF").
+    Table(std::string objectName, std::filesystem::path directory, std::string tableName);
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+    // Best-effort close; never throws.
+    ~Table();
+
+    void ClearFieldDefs();
+    void AddFieldDef(std::string name, FieldType type, int size = 0);
+    void AddIndexDef(std::string name, std::string fields, int options = 0);
+    // Deletes the table's .DBF and then its .MDX when present (a failed deletion is ignored) and
+    // writes a new empty table with the field definitions. Throws Error when another process
+    // holds the old table or the file cannot be written.
+    void CreateTable();
+
+    // Active on. An exclusive open fails with Error while anybody else holds the table; a shared
+    // open fails while somebody holds it exclusively.
+    void Open(bool exclusive = true);
+    // Active off: posts nothing pending, flushes and releases the file. Throws Error when the
+    // flush fails; the table is closed either way.
+    void Close();
+    bool Active() const;
+    void SetActive(bool active);
+    State state() const;
+
+    void First();
+    void Next();
+    void Prior();
+    void Last();
+    // Moves by `count` records (negative goes back), stopping at either end.
+    void MoveBy(long count);
+    bool Eof() const;
+    bool Bof() const;
+    // Live (not deleted) records.
+    std::size_t RecordCount() const;
+    // Position among the live records, from 0; RecordCount() at Eof.
+    std::size_t Position() const;
+
+    Field FieldByName(std::string_view name);
+    const std::vector<FieldInfo>& Fields() const;
+
+    // Starts a new blank record at the end (Insert state).
+    void Append();
+    // Starts editing the current record (Edit state).
+    void Edit();
+    // Writes the record being appended or edited. After every Post the file on disk is a valid
+    // table holding all records posted so far.
+    void Post();
+    // Drops the pending append or edit.
+    void Cancel();
+    // Reads the table again from disk, staying near the current position.
+    void Refresh();
+
+    const std::string& ObjectName() const { return m_objectName; }
+    const std::string& TableName() const { return m_tableName; }
+    std::filesystem::path FilePath() const;
+    std::filesystem::path IndexPath() const;
+
+private:
+    friend class Field;
+    struct Impl;
+
+    std::string m_objectName;
+    std::filesystem::path m_directory;
+    std::string m_tableName;
+    std::vector<FieldDef> m_fieldDefs;
+    std::vector<IndexDef> m_indexDefs;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace zendral::dbf

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <filesystem>
+
+namespace zendral
+{
+
+// The working directory that holds every table: $ZENDRAL_DIR when set, otherwise C:\VTEMP on
+// Windows and ${WINEPREFIX:-$HOME/.wine}/drive_c/VTEMP elsewhere, where a Windows Velorin running
+// under Wine finds its C: drive. Resolved once per process.
+const std::filesystem::path& WorkingDirectory();
+
+// The same rule applied to the given environment values, for callers that resolve it themselves.
+std::filesystem::path ResolveWorkingDirectory(const char* zendralDir, const char* winePrefix,
+                                              const char* home);
+
+} // namespace zendral
