@@ -3,7 +3,6 @@
 #include "access/Error.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -13,10 +12,7 @@ namespace zendral
 namespace
 {
 
-std::string Reason()
-{
-    return std::strerror(errno);
-}
+std::string Reason() { return SystemReason(errno); }
 
 // Closes the descriptor and removes the unfinished file unless the write went through.
 struct TempFile

@@ -181,10 +181,7 @@ std::string_view TrimRightBlanks(std::string_view s)
     return s.substr(0, end);
 }
 
-std::string_view Left(std::string_view s, std::size_t n)
-{
-    return s.substr(0, n);
-}
+std::string_view Left(std::string_view s, std::size_t n) { return s.substr(0, n); }
 
 std::string_view Right(std::string_view s, std::size_t n)
 {

@@ -14,3 +14,12 @@ public:
 };
 
 } // namespace zendral
+
+namespace zendral
+{
+
+// A Spanish description of an operating-system error number, for messages such as
+// "No se puede abrir la tabla PROFT: permiso denegado".
+std::string SystemReason(int err);
+
+} // namespace zendral

@@ -27,6 +27,10 @@ public:
     // `create` makes a new empty file (truncating an existing one).
     static LockedFile Open(const std::filesystem::path& file, Mode mode, bool create = false);
 
+    // Changes the lock of an open file without waiting, e.g. to exclusive for the length of a
+    // write. Returns false when another holder prevents it; throws Error on any other failure.
+    bool Relock(Mode mode);
+
     bool isOpen() const { return m_fd >= 0; }
     int fd() const { return m_fd; }
     void close();

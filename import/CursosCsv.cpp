@@ -1,0 +1,175 @@
+#include "import/CursosCsv.h"
+
+#include "access/CodePage.h"
+#include "access/Error.h"
+
+#include <unordered_map>
+
+namespace zendral::csv
+{
+namespace
+{
+
+// Splits the text into records of fields: ";" between fields, a line break between records
+// (LF or CRLF), double quotes around a field that holds either, "" for a quote inside.
+std::vector<std::vector<std::string>> Registros(std::string_view texto, const std::string& nombre)
+{
+    std::vector<std::vector<std::string>> registros;
+    std::vector<std::string> campos;
+    std::string campo;
+    bool entreComillas = false;
+    bool campoEmpezado = false;
+    std::size_t linea = 1;
+
+    const auto cerrarRegistro = [&] {
+        campos.push_back(std::move(campo));
+        campo.clear();
+        // A line with nothing on it is skipped.
+        if (!(campos.size() == 1 && campos[0].empty() && !campoEmpezado)) {
+            registros.push_back(std::move(campos));
+        }
+        campos.clear();
+        campoEmpezado = false;
+    };
+
+    for (std::size_t i = 0; i < texto.size(); ++i) {
+        const char c = texto[i];
+        if (entreComillas) {
+            if (c == '"') {
+                if (i + 1 < texto.size() && texto[i + 1] == '"') {
+                    campo += '"';
+                    ++i;
+                } else {
+                    entreComillas = false;
+                }
+            } else {
+                if (c == '\n') {
+                    ++linea;
+                }
+                campo += c;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"':
+            entreComillas = true;
+            campoEmpezado = true;
+            break;
+        case ';':
+            campos.push_back(std::move(campo));
+            campo.clear();
+            campoEmpezado = true;
+            break;
+        case '\r':
+            if (i + 1 < texto.size() && texto[i + 1] == '\n') {
+                break;
+            }
+            [[fallthrough]];
+        case '\n':
+            cerrarRegistro();
+            ++linea;
+            break;
+        default:
+            campo += c;
+            campoEmpezado = true;
+        }
+    }
+    if (entreComillas) {
+        throw Error("El archivo " + nombre + " tiene unas comillas sin cerrar (línea " +
+                    std::to_string(linea) + ")");
+    }
+    if (campoEmpezado || !campo.empty() || !campos.empty()) {
+        cerrarRegistro();
+    }
+    return registros;
+}
+
+std::string Campo(const std::string& valor)
+{
+    if (valor.find_first_of(";\"\r\n") == std::string::npos) {
+        return valor;
+    }
+    std::string citado = "\"";
+    for (const char c : valor) {
+        if (c == '"') {
+            citado += '"';
+        }
+        citado += c;
+    }
+    return citado + '"';
+}
+
+std::string Clave(std::string_view codiUtf8)
+{
+    return std::string(cp1252::Left(cp1252::Trim(cp1252::FromUtf8(codiUtf8)), 20));
+}
+
+} // namespace
+
+std::vector<FilaCurso> LeerCursosCsv(std::string_view texto, const std::string& nombre)
+{
+    // Spreadsheets often start UTF-8 files with a byte-order mark.
+    if (texto.substr(0, 3) == "\xEF\xBB\xBF") {
+        texto.remove_prefix(3);
+    }
+    const auto registros = Registros(texto, nombre);
+    const auto esCabecera = [](const std::vector<std::string>& r) {
+        static const char* const kNombres[] = {"CODI", "DESCRIPCIO", "NIVEL", "CURSO"};
+        if (r.size() != 4) {
+            return false;
+        }
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (!cp1252::EqualsNoCase(cp1252::Trim(r[i]), kNombres[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (registros.empty() || !esCabecera(registros.front())) {
+        throw Error("El archivo " + nombre + " no empieza con la cabecera " + kCabecera);
+    }
+    std::vector<FilaCurso> filas;
+    for (std::size_t i = 1; i < registros.size(); ++i) {
+        const auto& r = registros[i];
+        if (r.size() != 4) {
+            throw Error("El archivo " + nombre + " tiene un registro con " + std::to_string(r.size()) +
+                        " campos en lugar de 4 (registro " + std::to_string(i + 1) + ")");
+        }
+        filas.push_back({r[0], r[1], r[2], r[3]});
+    }
+    return filas;
+}
+
+std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos)
+{
+    std::string texto = std::string(kCabecera) + "\n";
+    for (const auto& curso : cursos) {
+        texto += Campo(cp1252::ToUtf8(curso.codi)) + ";" + Campo(cp1252::ToUtf8(curso.descripcio)) + ";;\n";
+    }
+    return texto;
+}
+
+bool NivelCurso::Completo() const { return !cp1252::Trim(nivel).empty() && !cp1252::Trim(curso).empty(); }
+
+std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
+                                      const std::vector<FilaCurso>& filas)
+{
+    std::unordered_map<std::string, const FilaCurso*> porCodigo;
+    for (const auto& fila : filas) {
+        porCodigo.try_emplace(Clave(fila.codi), &fila);
+    }
+    std::vector<NivelCurso> resultado;
+    resultado.reserve(cursos.size());
+    for (const auto& curso : cursos) {
+        NivelCurso nc;
+        if (const auto it = porCodigo.find(std::string(cp1252::Left(curso.codi, 20)));
+            it != porCodigo.end()) {
+            nc.nivel = cp1252::Left(cp1252::FromUtf8(it->second->nivel), 5);
+            nc.curso = cp1252::Left(cp1252::FromUtf8(it->second->curso), 3);
+        }
+        resultado.push_back(std::move(nc));
+    }
+    return resultado;
+}
+
+} // namespace zendral::csv

@@ -1,0 +1,567 @@
+#include "import/Importacion.h"
+
+#include "access/CodePage.h"
+#include "access/DbfTable.h"
+#include "access/Error.h"
+#include "access/Mensajes.h"
+#include "import/Abreviaturas.h"
+#include "import/ControlCursos.h"
+#include "import/Prompter.h"
+
+#include <charconv>
+#include <cmath>
+#include <initializer_list>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+namespace zendral
+{
+namespace
+{
+
+using dbf::FieldType;
+using xml::AttributeText;
+
+void Definir(dbf::Table& tabla, std::initializer_list<dbf::FieldDef> campos)
+{
+    tabla.ClearFieldDefs();
+    for (const auto& campo : campos) {
+        tabla.AddFieldDef(campo.name, campo.type, campo.size);
+    }
+}
+
+void Poner(dbf::Table& tabla, std::string_view campo, std::string_view valor)
+{
+    tabla.FieldByName(campo).SetAsString(valor);
+}
+
+std::string Leer(dbf::Table& tabla, std::string_view campo) { return tabla.FieldByName(campo).AsString(); }
+
+// Restores the normal cursor however the run ends.
+class CursorOcupado
+{
+public:
+    explicit CursorOcupado(Prompter& prompter)
+        : m_prompter(prompter)
+    {
+        m_prompter.CursorOcupado(true);
+    }
+    ~CursorOcupado() { Restaurar(); }
+    void Restaurar()
+    {
+        if (m_activo) {
+            m_activo = false;
+            m_prompter.CursorOcupado(false);
+        }
+    }
+
+private:
+    Prompter& m_prompter;
+    bool m_activo = true;
+};
+
+struct DatosCurso
+{
+    std::string nivel;
+    std::string curso;
+    std::string descripcion;
+};
+
+} // namespace
+
+bool CierraVentana(FinRun fin, const EstadoProceso& estado)
+{
+    return fin == FinRun::SalidaForzada || estado.lanzadoPorHost == 2;
+}
+
+Importacion::Importacion(EstadoProceso& estado, Prompter& prompter, std::filesystem::path workDir)
+    : m_estado(estado)
+    , m_prompter(prompter)
+    , m_workDir(std::move(workDir))
+{
+}
+
+const xml::Document& Importacion::Documento() const
+{
+    if (!m_estado.documento) {
+        throw Error("No hay ningún documento XML cargado");
+    }
+    return *m_estado.documento;
+}
+
+void Importacion::Anotar(const std::string& tabla, std::size_t registros)
+{
+    m_resumen.emplace_back(tabla, registros);
+}
+
+FinRun Importacion::BExportarClick()
+{
+    m_ventanaCerrada = false;
+    m_resumen.clear();
+    if (auto elegido = m_prompter.ElegirArchivo()) {
+        m_estado.archivoElegido = *elegido;
+    }
+    std::error_code ec;
+    if (m_estado.archivoElegido.empty() || !std::filesystem::is_regular_file(m_estado.archivoElegido, ec)) {
+        m_prompter.Mensaje(msg::kNoExisteArchivo);
+        if (m_estado.lanzadoPorHost == 2) {
+            m_estado.codigoResultado = -1;
+        }
+        return FinRun::SinArchivo;
+    }
+
+    // A document that does not parse stops the run here, before any table is touched.
+    m_estado.documento.reset();
+    m_estado.documento = xml::Document::load(m_estado.archivoElegido);
+
+    CursorOcupado cursor(m_prompter);
+    CargarAsignaturas();
+    CargarProfesores();
+    CargarAulas();
+    CargarCursos();
+    if (m_ventanaCerrada) {
+        return FinRun::SalidaForzada;
+    }
+    CargarGrupos();
+    CargarLineas();
+    CargarDiasHoras();
+    cursor.Restaurar();
+
+    m_estado.codigoResultado = 1;
+    m_prompter.Mensaje(msg::kProcesoFinalizado);
+    return FinRun::Completado;
+}
+
+void Importacion::CargarAsignaturas()
+{
+    dbf::Table tabla("ASIGNOMT", m_workDir, "ASIGNOMT");
+    Definir(tabla, {{"COD", FieldType::String, 4},
+                    {"CODLARGO", FieldType::String, 8},
+                    {"NOMBRE", FieldType::String, 40},
+                    {"CODI", FieldType::String, 20},
+                    {"HORAS", FieldType::String, 8},
+                    {"CODICURS", FieldType::String, 20},
+                    {"ESTAREA", FieldType::Boolean}});
+    tabla.CreateTable();
+    abrev::ListaOcupados ocupados(4, abrev::AcortarAsignatura);
+    tabla.Open();
+
+    std::size_t registros = 0;
+    for (const auto& materia : Documento().selectNodes("/CENTRE/MATERIES/MATERIA")) {
+        const std::string codi = AttributeText(materia, "codi");
+        const std::string curs = AttributeText(materia, "curs");
+        const std::string descripcio = AttributeText(materia, "descripcio");
+        const std::string curta = AttributeText(materia, "curta");
+
+        const std::string largo = abrev::CodigoLargo(curta, descripcio);
+        const std::string base = abrev::CodigoBase(largo);
+        const std::string candidato = ocupados.Asignar(base, cp1252::Left(base, 3));
+
+        tabla.Append();
+        Poner(tabla, "COD", ocupados.Almacenado(candidato));
+        Poner(tabla, "CODLARGO", largo);
+        Poner(tabla, "NOMBRE", descripcio);
+        Poner(tabla, "CODI", codi);
+        Poner(tabla, "CODICURS", curs);
+        Poner(tabla, "HORAS", "4");
+        tabla.FieldByName("ESTAREA").SetAsBoolean(false);
+        tabla.Post();
+        ++registros;
+    }
+
+    // Activities keep their own code, cut by the field, and take no part in the taken list.
+    for (const auto& actividad : Documento().selectNodes("/CENTRE/ACTIVITATS/ACTIVITAT")) {
+        const std::string codi = AttributeText(actividad, "codi");
+        const std::string descripcio = AttributeText(actividad, "descripcio");
+        const std::string curta = AttributeText(actividad, "curta");
+
+        tabla.Append();
+        Poner(tabla, "COD", codi);
+        Poner(tabla, "CODLARGO", cp1252::Left(curta, 8));
+        Poner(tabla, "NOMBRE", descripcio);
+        Poner(tabla, "CODI", codi);
+        Poner(tabla, "CODICURS", "");
+        Poner(tabla, "HORAS", "4");
+        tabla.FieldByName("ESTAREA").SetAsBoolean(true);
+        tabla.Post();
+        ++registros;
+    }
+    tabla.Close();
+    Anotar("ASIGNOMT", registros);
+}
+
+void Importacion::CargarProfesores()
+{
+    dbf::Table tabla("PROFT", m_workDir, "PROFT");
+    Definir(tabla, {{"ABREV", FieldType::String, 4},
+                    {"NOMBRE", FieldType::String, 40},
+                    {"DEPART", FieldType::String, 40},
+                    {"DNI", FieldType::Integer},
+                    {"CODI", FieldType::String, 40}});
+    tabla.CreateTable();
+    abrev::ListaOcupados ocupados(4, [](std::string_view c) { return std::string(c); });
+    tabla.Open();
+
+    std::size_t registros = 0;
+    for (const auto& placa : Documento().selectNodes("/CENTRE/PLACES/PLACA")) {
+        const std::string codi = AttributeText(placa, "codi");
+        std::string nombre = AttributeText(placa, "descripcio");
+        if (nombre.size() > 40) {
+            nombre = std::string(cp1252::Left(nombre, 35)) + std::string(cp1252::Right(nombre, 5));
+        }
+        const std::string curta = AttributeText(placa, "curta");
+        const std::string abreviatura = ocupados.Asignar(cp1252::Left(curta, 4), "P");
+
+        tabla.Append();
+        Poner(tabla, "ABREV", abreviatura);
+        Poner(tabla, "NOMBRE", nombre);
+        Poner(tabla, "DEPART", nombre);
+        Poner(tabla, "CODI", codi);
+        tabla.Post();
+        ++registros;
+    }
+    tabla.Close();
+    Anotar("PROFT", registros);
+}
+
+void Importacion::CargarAulas()
+{
+    dbf::Table tabla("AULAT", m_workDir, "AULAT");
+    Definir(tabla, {{"ABREV", FieldType::String, 4},
+                    {"NOMBRE", FieldType::String, 40},
+                    {"EDIFICIO", FieldType::String, 1},
+                    {"MAXALUM", FieldType::Integer},
+                    {"CODI", FieldType::String, 60}});
+    tabla.CreateTable();
+    abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
+    tabla.Open();
+
+    std::size_t registros = 0;
+    for (const auto& aula : Documento().selectNodes("/CENTRE/AULES/AULA")) {
+        const std::string codi = AttributeText(aula, "codi");
+        const std::string descripcio = AttributeText(aula, "descripcio");
+        const std::string base(cp1252::Left(descripcio, 4));
+        const std::string candidato = ocupados.Asignar(base, cp1252::Left(base, 3));
+
+        tabla.Append();
+        Poner(tabla, "ABREV", ocupados.Almacenado(candidato));
+        Poner(tabla, "NOMBRE", "(" + codi + ") " + descripcio);
+        Poner(tabla, "CODI", codi);
+        tabla.Post();
+        ++registros;
+    }
+    tabla.Close();
+    Anotar("AULAT", registros);
+}
+
+std::vector<CursoDocumento> LeerCursos(const xml::Document& doc)
+{
+    std::vector<CursoDocumento> cursos;
+    for (const auto& curs : doc.selectNodes("/CENTRE/CURSOS/CURS")) {
+        cursos.push_back({AttributeText(curs, "codi"), AttributeText(curs, "descripcio")});
+    }
+    return cursos;
+}
+
+void Importacion::CargarCursos()
+{
+    {
+        dbf::Table tabla("CURSOST", m_workDir, "CURSOST");
+        Definir(tabla, {{"CODI", FieldType::String, 20},
+                        {"DESCRIPCIO", FieldType::String, 100},
+                        {"NIVEL", FieldType::String, 5},
+                        {"CURSO", FieldType::String, 3}});
+        tabla.CreateTable();
+        tabla.Open();
+        const auto cursos = LeerCursos(Documento());
+        for (const auto& curso : cursos) {
+            tabla.Append();
+            Poner(tabla, "CODI", curso.codi);
+            Poner(tabla, "DESCRIPCIO", curso.descripcio);
+            Poner(tabla, "NIVEL", "");
+            Poner(tabla, "CURSO", "");
+            tabla.Post();
+        }
+        tabla.Close();
+        Anotar("CURSOST", cursos.size());
+    }
+
+    // A showing that ends with data missing is followed by a new one, which offers the forced
+    // exit from the start.
+    for (;;) {
+        ControlCursos dialogo(m_workDir, m_estado.CursosIncompletos, m_prompter);
+        m_prompter.MostrarControlCursos(dialogo);
+        if (dialogo.FaltaDato) {
+            m_estado.CursosIncompletos = true;
+            continue;
+        }
+        if (dialogo.Salida == msg::kSalida) {
+            m_ventanaCerrada = true;
+        }
+        return;
+    }
+}
+
+void Importacion::CargarGrupos()
+{
+    std::unordered_map<std::string, std::pair<std::string, std::string>> nivelPorCurso;
+    {
+        dbf::Table grupos("GRUPOST", m_workDir, "GRUPOST");
+        Definir(grupos, {{"ABREV", FieldType::String, 4},
+                         {"TURNO", FieldType::String, 1},
+                         {"NIVEL", FieldType::String, 5},
+                         {"CURSO", FieldType::String, 3},
+                         {"GRUPO", FieldType::String, 2},
+                         {"CODI", FieldType::String, 20},
+                         {"CODICURS", FieldType::String, 20},
+                         {"DESCRIP", FieldType::String, 40}});
+        grupos.CreateTable();
+        abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
+        grupos.Open();
+
+        // CURSOST is read once, on the first course; the first record of each code wins.
+        dbf::Table wwTableCursos("wwTableCursos", m_workDir, "CURSOST");
+        std::unordered_map<std::string, DatosCurso> cursos;
+        bool cursosLeidos = false;
+
+        std::size_t registros = 0;
+        for (const auto& curs : Documento().selectNodes("/CENTRE/CURSOS/CURS")) {
+            const std::string codigoCurso = AttributeText(curs, "codi");
+            if (!cursosLeidos) {
+                wwTableCursos.Open();
+                for (wwTableCursos.First(); !wwTableCursos.Eof(); wwTableCursos.Next()) {
+                    cursos.try_emplace(Leer(wwTableCursos, "CODI"),
+                                       DatosCurso{Leer(wwTableCursos, "NIVEL"), Leer(wwTableCursos, "CURSO"),
+                                                  Leer(wwTableCursos, "DESCRIPCIO")});
+                }
+                cursosLeidos = true;
+            }
+            DatosCurso datos;
+            if (const auto it = cursos.find(codigoCurso); it != cursos.end()) {
+                datos = it->second;
+            }
+
+            for (const auto& grup : curs.selectNodes("GRUP")) {
+                const std::string codi = AttributeText(grup, "codi");
+                const std::string nom = AttributeText(grup, "nom");
+                const std::string candidato = std::string(cp1252::Left(datos.nivel, 2)) +
+                                              std::string(cp1252::Left(datos.curso, 1)) + nom;
+                const std::string clave = ocupados.Asignar(candidato, cp1252::Left(candidato, 3));
+
+                grupos.Append();
+                Poner(grupos, "ABREV", ocupados.Almacenado(clave));
+                Poner(grupos, "NIVEL", datos.nivel);
+                Poner(grupos, "CURSO", datos.curso);
+                Poner(grupos, "GRUPO", nom);
+                Poner(grupos, "CODI", codi);
+                Poner(grupos, "CODICURS", codigoCurso);
+                Poner(grupos, "DESCRIP", "(" + codi + ") " + datos.descripcion + " - " + nom);
+                grupos.Post();
+                ++registros;
+            }
+        }
+        grupos.Close();
+        if (wwTableCursos.Active()) {
+            wwTableCursos.Close();
+        }
+        Anotar("GRUPOST", registros);
+    }
+
+    dbf::Table matib("MATIB", m_workDir, "MATIB");
+    Definir(matib, {{"ABREV", FieldType::String, 4},
+                    {"ABREV8", FieldType::String, 8},
+                    {"NOMBRE", FieldType::String, 40},
+                    {"NIVEL", FieldType::String, 5},
+                    {"CURSO", FieldType::String, 3}});
+    matib.AddIndexDef("ABREV", "ABREV");
+    matib.CreateTable();
+    matib.Open();
+
+    dbf::Table wwTableGrupos("wwTableGrupos", m_workDir, "GRUPOST");
+    dbf::Table wwTableNomAsg("wwTableNomAsg", m_workDir, "ASIGNOMT");
+    wwTableGrupos.Open();
+    wwTableNomAsg.Open();
+    for (wwTableGrupos.First(); !wwTableGrupos.Eof(); wwTableGrupos.Next()) {
+        nivelPorCurso.try_emplace(Leer(wwTableGrupos, "CODICURS"), Leer(wwTableGrupos, "NIVEL"),
+                                  Leer(wwTableGrupos, "CURSO"));
+    }
+
+    std::size_t registros = 0;
+    for (wwTableNomAsg.First(); !wwTableNomAsg.Eof(); wwTableNomAsg.Next()) {
+        const auto it = nivelPorCurso.find(Leer(wwTableNomAsg, "CODICURS"));
+        if (it == nivelPorCurso.end()) {
+            continue;
+        }
+        matib.Append();
+        Poner(matib, "ABREV", Leer(wwTableNomAsg, "COD"));
+        Poner(matib, "ABREV8", Leer(wwTableNomAsg, "CODLARGO"));
+        Poner(matib, "NOMBRE", Leer(wwTableNomAsg, "NOMBRE"));
+        Poner(matib, "NIVEL", it->second.first);
+        Poner(matib, "CURSO", it->second.second);
+        matib.Post();
+        ++registros;
+    }
+    matib.Close();
+    wwTableGrupos.Close();
+    wwTableNomAsg.Close();
+    Anotar("MATIB", registros);
+}
+
+std::optional<double> ConvertirHoras(std::string_view horas)
+{
+    if (horas.empty()) {
+        return std::nullopt;
+    }
+    // Either separator is taken as the decimal one; the text must be a number as a whole, with
+    // blanks allowed around it.
+    std::string texto(cp1252::Trim(horas));
+    for (char& c : texto) {
+        if (c == ',') {
+            c = '.';
+        }
+    }
+    std::size_t i = 0;
+    if (i < texto.size() && (texto[i] == '+' || texto[i] == '-')) {
+        ++i;
+    }
+    const std::size_t inicioNumero = i;
+    std::size_t digitos = 0;
+    while (i < texto.size() && texto[i] >= '0' && texto[i] <= '9') {
+        ++i, ++digitos;
+    }
+    if (i < texto.size() && texto[i] == '.') {
+        ++i;
+        while (i < texto.size() && texto[i] >= '0' && texto[i] <= '9') {
+            ++i, ++digitos;
+        }
+    }
+    if (digitos > 0 && i < texto.size() && (texto[i] == 'e' || texto[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < texto.size() && (texto[j] == '+' || texto[j] == '-')) {
+            ++j;
+        }
+        const std::size_t inicioExp = j;
+        while (j < texto.size() && texto[j] >= '0' && texto[j] <= '9') {
+            ++j;
+        }
+        if (j > inicioExp) {
+            i = j;
+        }
+    }
+    double valor = 0;
+    if (digitos == 0 || i != texto.size()) {
+        return 1.0;
+    }
+    const char* inicio = texto.data() + inicioNumero;
+    const auto [fin, ec] = std::from_chars(inicio, texto.data() + texto.size(), valor);
+    if (ec != std::errc() || fin != texto.data() + texto.size() || !std::isfinite(valor)) {
+        return 1.0;
+    }
+    return texto[0] == '-' ? -valor : valor;
+}
+
+std::string PatronSesiones(double horas)
+{
+    // The ceiling: whole part plus one for any fraction above zero.
+    const double techo = std::ceil(horas);
+    long long n = techo > 1e15 ? 1000000000000000LL : static_cast<long long>(techo);
+    std::string patron;
+    if (n > 13) {
+        patron = std::to_string(n - 13);
+        n = 13;
+    }
+    if (n > 0) {
+        patron.append(static_cast<std::size_t>(n), '1');
+    }
+    return patron;
+}
+
+void Importacion::CargarLineas()
+{
+    dbf::Table lineas("ASIGT", m_workDir, "ASIGT");
+    Definir(lineas, {{"CASIG", FieldType::String, 4},
+                     {"CPROF", FieldType::String, 4},
+                     {"CGRUP", FieldType::String, 4},
+                     {"CAULA", FieldType::String, 4},
+                     {"TURNO", FieldType::String, 1},
+                     {"NIVEL", FieldType::String, 5},
+                     {"CURSO", FieldType::String, 3},
+                     {"GRUPO", FieldType::String, 2},
+                     {"HORAS", FieldType::Float},
+                     {"SESIONES", FieldType::String, 20}});
+    lineas.CreateTable();
+    lineas.Open();
+
+    dbf::Table wwTableGrupos("wwTableGrupos", m_workDir, "GRUPOST");
+    dbf::Table wwTableNomAsg("wwTableNomAsg", m_workDir, "ASIGNOMT");
+    wwTableGrupos.Open();
+    wwTableNomAsg.Open();
+
+    std::size_t registros = 0;
+    if (m_prompter.ConfirmarLineas()) {
+        // Subjects by course code, in table order: every group joins all subjects of its course.
+        struct Asignatura
+        {
+            std::string cod;
+            std::string horas;
+        };
+        std::unordered_map<std::string, std::vector<Asignatura>> porCurso;
+        for (wwTableNomAsg.First(); !wwTableNomAsg.Eof(); wwTableNomAsg.Next()) {
+            porCurso[Leer(wwTableNomAsg, "CODICURS")].push_back(
+                {Leer(wwTableNomAsg, "COD"), Leer(wwTableNomAsg, "HORAS")});
+        }
+
+        for (wwTableGrupos.First(); !wwTableGrupos.Eof(); wwTableGrupos.Next()) {
+            const auto it = porCurso.find(Leer(wwTableGrupos, "CODICURS"));
+            if (it == porCurso.end()) {
+                continue;
+            }
+            const std::string abrev = Leer(wwTableGrupos, "ABREV");
+            const std::string turno = Leer(wwTableGrupos, "TURNO");
+            const std::string nivel = Leer(wwTableGrupos, "NIVEL");
+            const std::string curso = Leer(wwTableGrupos, "CURSO");
+            const std::string grupo = Leer(wwTableGrupos, "GRUPO");
+            for (const auto& asignatura : it->second) {
+                lineas.Append();
+                Poner(lineas, "CASIG", asignatura.cod);
+                Poner(lineas, "CPROF", "");
+                Poner(lineas, "CGRUP", abrev);
+                Poner(lineas, "CAULA", "");
+                Poner(lineas, "TURNO", turno);
+                Poner(lineas, "NIVEL", nivel);
+                Poner(lineas, "CURSO", curso);
+                Poner(lineas, "GRUPO", grupo);
+                auto horasCampo = lineas.FieldByName("HORAS");
+                if (const auto horas = ConvertirHoras(asignatura.horas)) {
+                    horasCampo.SetAsFloat(*horas);
+                }
+                // The pattern follows the hours as the field holds them.
+                Poner(lineas, "SESIONES", PatronSesiones(horasCampo.AsFloat()));
+                lineas.Post();
+                ++registros;
+            }
+        }
+    }
+    lineas.Close();
+    wwTableGrupos.Close();
+    wwTableNomAsg.Close();
+    Anotar("ASIGT", registros);
+}
+
+void Importacion::CargarDiasHoras()
+{
+    dbf::Table tabla("DIASHORAST", m_workDir, "DIASHORAST");
+    Definir(tabla, {{"DIHO", FieldType::String, 10},
+                    {"CODDIHO", FieldType::String, 10},
+                    {"DIA", FieldType::String, 20},
+                    {"TEXTODIA", FieldType::String, 20},
+                    {"HORA", FieldType::String, 8},
+                    {"HORADESDE", FieldType::String, 8},
+                    {"HORAHASTA", FieldType::String, 8},
+                    {"MINUTOS", FieldType::String, 8}});
+    tabla.CreateTable();
+    Anotar("DIASHORAST", 0);
+}
+
+} // namespace zendral

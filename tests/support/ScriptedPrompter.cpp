@@ -1,0 +1,55 @@
+#include "tests/support/ScriptedPrompter.h"
+
+#include "import/ControlCursos.h"
+
+namespace zendral::test
+{
+
+std::optional<std::filesystem::path> ScriptedPrompter::ElegirArchivo() { return archivo; }
+
+void ScriptedPrompter::Mensaje(const std::string& texto) { mensajes.push_back(texto); }
+
+void ScriptedPrompter::CursorOcupado(bool ocupado)
+{
+    cursorOcupado = ocupado;
+    if (ocupado) {
+        ++vecesOcupado;
+    }
+}
+
+void ScriptedPrompter::MostrarControlCursos(ControlCursos& dialogo)
+{
+    Mostrar paso;
+    if (!dialogos.empty()) {
+        paso = dialogos.front();
+        dialogos.pop_front();
+    }
+    dialogo.FormShow();
+    salidaVisible.push_back(dialogo.SalidaVisible());
+    auto& tabla = dialogo.Tabla();
+    std::size_t i = 0;
+    for (tabla.First(); !tabla.Eof() && i < paso.niveles.size(); tabla.Next(), ++i) {
+        tabla.Edit();
+        tabla.FieldByName("NIVEL").SetAsString(paso.niveles[i].first);
+        tabla.FieldByName("CURSO").SetAsString(paso.niveles[i].second);
+        tabla.Post();
+    }
+    switch (paso.fin) {
+    case Mostrar::Fin::Aceptar:
+        dialogo.BitBtn1Click();
+        break;
+    case Mostrar::Fin::Forzar:
+        dialogo.BitBtn2Click();
+        break;
+    case Mostrar::Fin::Cerrar:
+        break;
+    }
+}
+
+bool ScriptedPrompter::ConfirmarLineas()
+{
+    ++preguntasLineas;
+    return lineas;
+}
+
+} // namespace zendral::test

@@ -1,0 +1,237 @@
+#include "export/Exportacion.h"
+
+#include "access/CodePage.h"
+#include "access/DbfTable.h"
+#include "access/Mensajes.h"
+#include "import/Prompter.h"
+
+#include <array>
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace zendral
+{
+namespace
+{
+
+// A lookup table: the first record of each key, read on the first lookup so that a table is
+// only read (and its fields only required) when some session needs it.
+template <std::size_t N> class Busqueda
+{
+public:
+    using Valores = std::array<std::string, N>;
+
+    Busqueda(dbf::Table& tabla, std::string clave, std::array<const char*, N> campos)
+        : m_tabla(tabla)
+        , m_clave(std::move(clave))
+        , m_campos(campos)
+    {
+    }
+
+    // The fields of the first record whose key equals `clave` exactly; empty texts when none.
+    const Valores& Buscar(const std::string& clave)
+    {
+        if (!m_leida) {
+            for (m_tabla.First(); !m_tabla.Eof(); m_tabla.Next()) {
+                std::string k = m_tabla.FieldByName(m_clave).AsString();
+                if (m_indice.count(k) != 0) {
+                    continue;
+                }
+                Valores v;
+                for (std::size_t i = 0; i < N; ++i) {
+                    v[i] = m_tabla.FieldByName(m_campos[i]).AsString();
+                }
+                m_indice.emplace(std::move(k), std::move(v));
+            }
+            m_leida = true;
+        }
+        const auto it = m_indice.find(clave);
+        return it == m_indice.end() ? m_vacio : it->second;
+    }
+
+private:
+    dbf::Table& m_tabla;
+    std::string m_clave;
+    std::array<const char*, N> m_campos;
+    bool m_leida = false;
+    std::unordered_map<std::string, Valores> m_indice;
+    Valores m_vacio;
+};
+
+// Opens the tables in the given order and closes them in the order the run closes them, also
+// when an error ends the run.
+class TablasAbiertas
+{
+public:
+    explicit TablasAbiertas(std::vector<dbf::Table*> apertura)
+    {
+        for (dbf::Table* t : apertura) {
+            t->Open();
+            m_abiertas.push_back(t);
+        }
+    }
+    ~TablasAbiertas()
+    {
+        for (dbf::Table* t : m_abiertas) {
+            try {
+                if (t->Active()) {
+                    t->Close();
+                }
+            } catch (...) {
+                // The error that ended the run is the one the user needs to see.
+            }
+        }
+    }
+    void Cerrar(const std::vector<dbf::Table*>& orden)
+    {
+        for (dbf::Table* t : orden) {
+            if (t->Active()) {
+                t->Close();
+            }
+        }
+    }
+
+private:
+    std::vector<dbf::Table*> m_abiertas;
+};
+
+class Cursor
+{
+public:
+    explicit Cursor(Prompter& p)
+        : m_p(p)
+    {
+        m_p.CursorOcupado(true);
+    }
+    ~Cursor() { Restaurar(); }
+    void Restaurar()
+    {
+        if (m_activo) {
+            m_activo = false;
+            m_p.CursorOcupado(false);
+        }
+    }
+
+private:
+    Prompter& m_p;
+    bool m_activo = true;
+};
+
+std::string Utf8(const std::string& ansi) { return cp1252::ToUtf8(ansi); }
+
+} // namespace
+
+long long Periodo(double hora, bool mediasHoras)
+{
+    const double entera = std::trunc(hora);
+    const auto w = static_cast<long long>(entera);
+    if (!mediasHoras) {
+        return w;
+    }
+    return hora - entera > 0 ? 2 * w : 2 * w - 1;
+}
+
+Exportacion::Exportacion(EstadoProceso& estado, Prompter& prompter, std::filesystem::path workDir)
+    : m_estado(estado)
+    , m_prompter(prompter)
+    , m_workDir(std::move(workDir))
+{
+}
+
+FinRun Exportacion::BImportarClick()
+{
+    m_sesiones = 0;
+    if (auto elegido = m_prompter.ElegirArchivo()) {
+        m_estado.archivoElegido = *elegido;
+    }
+    std::error_code ec;
+    const auto& elegido = m_estado.archivoElegido;
+    const bool esDirectorio = !elegido.empty() && std::filesystem::is_directory(elegido, ec);
+    if (elegido.empty() || (!esDirectorio && !std::filesystem::exists(elegido, ec))) {
+        m_prompter.Mensaje(msg::kNoExisteArchivo);
+        if (m_estado.lanzadoPorHost == 2) {
+            m_estado.codigoResultado = 0;
+        }
+        return FinRun::SinArchivo;
+    }
+    m_salida = (esDirectorio ? elegido : elegido.parent_path()) / kArchivoHorario;
+
+    m_estado.documento.emplace();
+    xml::Document& doc = *m_estado.documento;
+    doc.appendChild(doc.createElement("HORARI"));
+    doc.selectSingleNode("/HORARI").appendChild(doc.createElement("SESSIONS"));
+    xml::Node sesiones = doc.selectSingleNode("/HORARI/SESSIONS");
+
+    Cursor cursor(m_prompter);
+    dbf::Table wwTableSoluc("wwTableSoluc", m_workDir, "SOLUC");
+    dbf::Table wwTableProfesor("wwTableProfesor", m_workDir, "PROFT");
+    dbf::Table wwTableAulas("wwTableAulas", m_workDir, "AULAT");
+    dbf::Table wwTableNomAsg("wwTableNomAsg", m_workDir, "ASIGNOMT");
+    dbf::Table wwTableGrupos("wwTableGrupos", m_workDir, "GRUPOST");
+    dbf::Table wwTableDiasHoras("wwTableDiasHoras", m_workDir, "DIASHORAST");
+    TablasAbiertas tablas(
+        {&wwTableSoluc, &wwTableProfesor, &wwTableAulas, &wwTableNomAsg, &wwTableGrupos, &wwTableDiasHoras});
+
+    Busqueda<1> profesores(wwTableProfesor, "ABREV", {"CODI"});
+    Busqueda<2> grupos(wwTableGrupos, "ABREV", {"CODI", "CODICURS"});
+    Busqueda<3> diasHoras(wwTableDiasHoras, "DIHO", {"DIA", "HORADESDE", "MINUTOS"});
+    Busqueda<1> aulas(wwTableAulas, "ABREV", {"CODI"});
+    Busqueda<1> asignaturas(wwTableNomAsg, "COD", {"CODI"});
+
+    // Half periods are in use when any HORA, on any day, has a fraction.
+    bool mediasHoras = false;
+    for (wwTableSoluc.First(); !wwTableSoluc.Eof() && !mediasHoras; wwTableSoluc.Next()) {
+        const double hora = wwTableSoluc.FieldByName("HORA").AsFloat();
+        mediasHoras = hora != std::trunc(hora);
+    }
+
+    for (wwTableSoluc.First(); !wwTableSoluc.Eof(); wwTableSoluc.Next()) {
+        if (wwTableSoluc.FieldByName("DIA").AsInteger() == 0) {
+            continue;
+        }
+        // Attached at once, so that the document owns it whatever happens next; the attributes
+        // come out in the order they are first set.
+        xml::Node sesion = sesiones.appendChild(doc.createElement("SESSIO"));
+        sesion.setAttribute("placa", Utf8(profesores.Buscar(wwTableSoluc.FieldByName("PROF").AsString())[0]));
+
+        const auto& grupo = grupos.Buscar(wwTableSoluc.FieldByName("CODGRUPO").AsString());
+        sesion.setAttribute("curs", Utf8(grupo[1]));
+        sesion.setAttribute("grup", Utf8(grupo[0]));
+
+        const std::string clave =
+            wwTableSoluc.FieldByName("DIA").AsString() +
+            std::to_string(Periodo(wwTableSoluc.FieldByName("HORA").AsFloat(), mediasHoras));
+        const auto& diaHora = diasHoras.Buscar(clave);
+        sesion.setAttribute("dia", Utf8(diaHora[0]));
+        sesion.setAttribute("hora", Utf8(diaHora[1]));
+        sesion.setAttribute("durada", Utf8(diaHora[2]));
+
+        sesion.setAttribute("aula", Utf8(aulas.Buscar(wwTableSoluc.FieldByName("AULA").AsString())[0]));
+        sesion.setAttribute("materia",
+                            Utf8(asignaturas.Buscar(wwTableSoluc.FieldByName("ASIG").AsString())[0]));
+
+        const std::string tarea = wwTableSoluc.FieldByName("TAREA").AsString();
+        sesion.setAttribute("activitat", Utf8(tarea));
+        if (!cp1252::Trim(tarea).empty()) {
+            for (const char* nombre : {"curs", "grup", "materia", "aula"}) {
+                sesion.setAttribute(nombre, "");
+            }
+        }
+        ++m_sesiones;
+    }
+    tablas.Cerrar(
+        {&wwTableSoluc, &wwTableGrupos, &wwTableProfesor, &wwTableAulas, &wwTableNomAsg, &wwTableDiasHoras});
+
+    doc.save(m_salida);
+    cursor.Restaurar();
+    m_estado.codigoResultado = 1;
+    m_prompter.Mensaje(msg::kProcesoFinalizado);
+    return FinRun::Completado;
+}
+
+} // namespace zendral

@@ -1,0 +1,84 @@
+#include "import/ControlCursos.h"
+
+#include "access/CodePage.h"
+#include "access/Mensajes.h"
+#include "import/Prompter.h"
+
+namespace zendral
+{
+namespace
+{
+
+bool Editando(const dbf::Table& t)
+{
+    return t.state() == dbf::Table::State::Edit || t.state() == dbf::Table::State::Insert;
+}
+
+} // namespace
+
+ControlCursos::ControlCursos(const std::filesystem::path& workDir, bool cursosIncompletos, Prompter& prompter)
+    : m_tabla("wwTableCursosT", workDir, "CURSOST")
+    , m_prompter(prompter)
+    , m_cursosIncompletos(cursosIncompletos)
+{
+}
+
+ControlCursos::~ControlCursos() = default;
+
+void ControlCursos::FormShow()
+{
+    m_tabla.Open(false);
+    if (m_cursosIncompletos) {
+        m_salidaVisible = true;
+    }
+}
+
+void ControlCursos::CursosTDBGridEnter()
+{
+    if (Editando(m_tabla)) {
+        return;
+    }
+    if (m_tabla.RecordCount() == 0) {
+        m_tabla.Append();
+    } else {
+        m_tabla.Edit();
+    }
+}
+
+void ControlCursos::CursosTDBGridExit()
+{
+    if (m_tabla.Active() && Editando(m_tabla)) {
+        m_tabla.Post();
+    }
+}
+
+bool ControlCursos::BitBtn1Click()
+{
+    // Pressing the button takes the focus from the grid, which saves the row being edited.
+    CursosTDBGridExit();
+    FaltaDato = false;
+    for (m_tabla.First(); !m_tabla.Eof(); m_tabla.Next()) {
+        if (cp1252::Trim(m_tabla.FieldByName("NIVEL").AsString()).empty() ||
+            cp1252::Trim(m_tabla.FieldByName("CURSO").AsString()).empty()) {
+            FaltaDato = true;
+            break;
+        }
+    }
+    if (FaltaDato) {
+        m_incidenciasVisibles = true;
+        m_prompter.Mensaje(msg::kFaltaDato);
+        m_salidaVisible = true;
+    }
+    m_tabla.Close();
+    return FaltaDato;
+}
+
+void ControlCursos::BitBtn2Click()
+{
+    CursosTDBGridExit();
+    m_tabla.Close();
+    FaltaDato = false;
+    Salida = msg::kSalida;
+}
+
+} // namespace zendral

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "import/Importacion.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The level and course number of each course, as a ";"-separated UTF-8 text with the header
+// CODI;DESCRIPCIO;NIVEL;CURSO. Fields may be quoted with double quotes.
+namespace zendral::csv
+{
+
+struct FilaCurso
+{
+    std::string codi; // UTF-8, as written
+    std::string descripcio;
+    std::string nivel;
+    std::string curso;
+};
+
+inline constexpr const char* kCabecera = "CODI;DESCRIPCIO;NIVEL;CURSO";
+
+// Parses the text; `nombre` names it in messages. Throws Error on a missing or wrong header, an
+// unterminated quote or a row with the wrong number of fields.
+std::vector<FilaCurso> LeerCursosCsv(std::string_view texto, const std::string& nombre);
+
+// A template with one row per course of the document and empty level and course number.
+std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos);
+
+// Level and course number for each course of the document, in document order, as they are
+// stored in CURSOST (windows-1252, cut to 5 and 3). A row's CODI matches a course's code after
+// the same text rules (trimmed, windows-1252, cut to 20); the first matching row wins. A course
+// without a row gets empty values.
+struct NivelCurso
+{
+    std::string nivel;
+    std::string curso;
+    bool Completo() const;
+};
+std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
+                                      const std::vector<FilaCurso>& filas);
+
+} // namespace zendral::csv

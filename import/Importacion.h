@@ -1,0 +1,70 @@
+#pragma once
+
+#include "access/XmlDocument.h"
+#include "import/EstadoProceso.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zendral
+{
+
+class Prompter;
+
+// Records written per table, in the order the stages wrote them.
+using Resumen = std::vector<std::pair<std::string, std::size_t>>;
+
+// The centre import: a GestIB centre document becomes Velorin's tables in the working directory.
+class Importacion
+{
+public:
+    Importacion(EstadoProceso& estado, Prompter& prompter, std::filesystem::path workDir);
+
+    // The whole run: file choice, load, the seven stages, the closing message. Errors are thrown
+    // as zendral::Error after the busy cursor is restored; tables of finished stages stay.
+    FinRun BExportarClick();
+
+    // The stages, in run order. Each reads the current document and the working directory.
+    void CargarAsignaturas();
+    void CargarProfesores();
+    void CargarAulas();
+    // Returns normally also after a forced exit; VentanaCerrada() tells.
+    void CargarCursos();
+    void CargarGrupos();
+    void CargarLineas();
+    void CargarDiasHoras();
+
+    bool VentanaCerrada() const { return m_ventanaCerrada; }
+    const Resumen& resumen() const { return m_resumen; }
+
+private:
+    const xml::Document& Documento() const;
+    void Anotar(const std::string& tabla, std::size_t registros);
+
+    EstadoProceso& m_estado;
+    Prompter& m_prompter;
+    std::filesystem::path m_workDir;
+    bool m_ventanaCerrada = false;
+    Resumen m_resumen;
+};
+
+// A course of the centre document, as the import reads it (windows-1252, trimmed, not cut).
+struct CursoDocumento
+{
+    std::string codi;
+    std::string descripcio;
+};
+std::vector<CursoDocumento> LeerCursos(const xml::Document& doc);
+
+// The hours text of a subject as a number: "." or "," as the decimal separator; nothing for an
+// empty text; 1 for a text that is not a number.
+std::optional<double> ConvertirHoras(std::string_view horas);
+
+// The sessions pattern for a line of `horas` hours.
+std::string PatronSesiones(double horas);
+
+} // namespace zendral

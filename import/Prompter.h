@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace zendral
+{
+
+class ControlCursos;
+
+// Everything a person sees or answers during a run. The desktop program, the command line and
+// the tests each pass their own.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+
+    // The file dialog: the chosen file, or nothing when the user cancels.
+    virtual std::optional<std::filesystem::path> ElegirArchivo() = 0;
+    // A modal message with the application title and one "Aceptar" button. UTF-8.
+    virtual void Mensaje(const std::string& texto) = 0;
+    // The busy (hour-glass) cursor on or off.
+    virtual void CursorOcupado(bool ocupado) = 0;
+    // Shows the level/course dialog once, modally. The implementation calls dialogo.FormShow()
+    // when it appears, edits CURSOST through dialogo.Tabla(), and ends with
+    // dialogo.BitBtn1Click() (OK), dialogo.BitBtn2Click() (forced exit), or neither when the
+    // window is simply closed.
+    virtual void MostrarControlCursos(ControlCursos& dialogo) = 0;
+    // The line-creation question: true for OK, false for Cancel or Escape.
+    virtual bool ConfirmarLineas() = 0;
+};
+
+} // namespace zendral

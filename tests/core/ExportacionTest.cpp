@@ -1,0 +1,250 @@
+#include "export/Exportacion.h"
+
+#include "access/CodePage.h"
+#include "access/DbfTable.h"
+#include "access/Error.h"
+#include "access/Mensajes.h"
+#include "tests/support/ScriptedPrompter.h"
+#include "tests/support/TempDir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace zendral
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+using dbf::FieldType;
+using Fila = std::vector<std::string>;
+
+struct Campo
+{
+    const char* nombre;
+    FieldType tipo;
+    int ancho;
+};
+
+class ExportacionTest : public ::testing::Test
+{
+protected:
+    ExportacionTest()
+    {
+        fs::create_directories(work);
+        fs::create_directories(destino);
+        Tabla("PROFT", {{"ABREV", FieldType::String, 4}, {"CODI", FieldType::String, 40}},
+              {{"JOAN", "P-joan"}, {"MAR", "P-mar"}, {"JOAN", "P-joan-2"}, {"", "P-blanc"}});
+        Tabla("GRUPOST",
+              {{"ABREV", FieldType::String, 4},
+               {"CODI", FieldType::String, 20},
+               {"CODICURS", FieldType::String, 20}},
+              {{"ES1A", "G1", "C1"}, {"ES1B", "G2", "C1"}});
+        Tabla("AULAT", {{"ABREV", FieldType::String, 4}, {"CODI", FieldType::String, 60}},
+              {{"Au10", "101"}, {"Lab", "Laboratori & \"química\""}});
+        Tabla("ASIGNOMT", {{"COD", FieldType::String, 4}, {"CODI", FieldType::String, 20}},
+              {{"MAT", "2063541"}, {"Mús", "2063548"}});
+        DiasHoras({"11", "12", "13", "14", "15", "21", "22", "23", "24", "25", "112"});
+        prompter.archivo = destino / "elegido.xml";
+        std::ignore = dir.write("destino/elegido.xml", "esto no es XML");
+    }
+
+    void Tabla(const std::string& nombre, const std::vector<Campo>& campos, const std::vector<Fila>& filas)
+    {
+        dbf::Table t(nombre, work, nombre);
+        for (const auto& c : campos) {
+            t.AddFieldDef(c.nombre, c.tipo, c.ancho);
+        }
+        t.CreateTable();
+        t.Open();
+        for (const auto& fila : filas) {
+            t.Append();
+            for (std::size_t i = 0; i < fila.size(); ++i) {
+                if (!fila[i].empty() || campos[i].tipo == FieldType::String) {
+                    t.FieldByName(campos[i].nombre).SetAsString(cp1252::FromUtf8(fila[i]));
+                }
+            }
+            t.Post();
+        }
+        t.Close();
+    }
+
+    void DiasHoras(const std::vector<std::string>& claves)
+    {
+        std::vector<Fila> filas;
+        for (const auto& k : claves) {
+            filas.push_back({k, "D" + k, "H" + k, "M" + k});
+        }
+        Tabla("DIASHORAST",
+              {{"DIHO", FieldType::String, 10},
+               {"DIA", FieldType::String, 20},
+               {"HORADESDE", FieldType::String, 8},
+               {"MINUTOS", FieldType::String, 8}},
+              filas);
+    }
+
+    // SOLUC rows: DIA, HORA, PROF, CODGRUPO, AULA, ASIG, TAREA.
+    void Soluc(const std::vector<Fila>& filas)
+    {
+        Tabla("SOLUC",
+              {{"DIA", FieldType::Integer, 0},
+               {"HORA", FieldType::Float, 0},
+               {"PROF", FieldType::String, 4},
+               {"CODGRUPO", FieldType::String, 4},
+               {"AULA", FieldType::String, 4},
+               {"ASIG", FieldType::String, 4},
+               {"TAREA", FieldType::String, 10}},
+              filas);
+    }
+
+    std::string Documento() { return test::ReadFile(destino / kArchivoHorario); }
+
+    test::TempDir dir;
+    fs::path work = dir / "VTEMP";
+    fs::path destino = dir / "destino";
+    EstadoProceso estado;
+    test::ScriptedPrompter prompter;
+    Exportacion exportacion{estado, prompter, work};
+};
+
+TEST_F(ExportacionTest, SessionsCarryGestibCodesInAttributeOrder)
+{
+    Soluc({
+        {"1", "1", "JOAN", "ES1A", "Au10", "MAT", ""},
+        {"0", "2", "JOAN", "ES1A", "Au10", "MAT", ""},   // unplaced: no session
+        {"1", "2", "joan", "ES1B", "Lab", "Mús", "   "}, // case differs; blank task is teaching, read as ""
+        {"2", "3", "MAR", "ES1A", "Au10", "MAT", "GUARDIA"}, // activity
+        {"2", "4", "", "XX", "", "NO", ""},                  // blank teacher matches; others missing
+        {"1", "12", "MAR", "ES1B", "Lab", "MAT", ""},
+        {"3", "1", "MAR", "ES1B", "Lab", "MAT", ""}, // no day-and-hour record
+    });
+    ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
+    EXPECT_EQ(estado.codigoResultado, 1);
+    EXPECT_EQ(prompter.mensajes, std::vector<std::string>{msg::kProcesoFinalizado});
+    EXPECT_FALSE(prompter.cursorOcupado);
+    EXPECT_EQ(exportacion.Sesiones(), 6u);
+    EXPECT_EQ(
+        Documento(),
+        "<HORARI><SESSIONS>"
+        "<SESSIO placa=\"P-joan\" curs=\"C1\" grup=\"G1\" dia=\"D11\" hora=\"H11\" durada=\"M11\" "
+        "aula=\"101\" "
+        "materia=\"2063541\" activitat=\"\"/>"
+        "<SESSIO placa=\"\" curs=\"C1\" grup=\"G2\" dia=\"D12\" hora=\"H12\" durada=\"M12\" "
+        "aula=\"Laboratori &amp; &quot;química&quot;\" materia=\"2063548\" activitat=\"\"/>"
+        "<SESSIO placa=\"P-mar\" curs=\"\" grup=\"\" dia=\"D23\" hora=\"H23\" durada=\"M23\" aula=\"\" "
+        "materia=\"\" activitat=\"GUARDIA\"/>"
+        "<SESSIO placa=\"P-blanc\" curs=\"\" grup=\"\" dia=\"D24\" hora=\"H24\" durada=\"M24\" aula=\"\" "
+        "materia=\"\" activitat=\"\"/>"
+        "<SESSIO placa=\"P-mar\" curs=\"C1\" grup=\"G2\" dia=\"D112\" hora=\"H112\" durada=\"M112\" "
+        "aula=\"Laboratori &amp; &quot;química&quot;\" materia=\"2063541\" activitat=\"\"/>"
+        "<SESSIO placa=\"P-mar\" curs=\"C1\" grup=\"G2\" dia=\"\" hora=\"\" durada=\"\" "
+        "aula=\"Laboratori &amp; &quot;química&quot;\" materia=\"2063541\" activitat=\"\"/>"
+        "</SESSIONS></HORARI>");
+    EXPECT_EQ(
+        std::system(("/usr/bin/xmllint --noout '" + (destino / kArchivoHorario).string() + "'").c_str()), 0);
+    EXPECT_EQ(test::ReadFile(destino / "elegido.xml"), "esto no es XML");
+}
+
+TEST_F(ExportacionTest, HalfPeriodsWhenAnyHourHasAFraction)
+{
+    struct Caso
+    {
+        std::vector<Fila> soluc; // DIA, HORA
+        std::vector<std::string> dias;
+    };
+    const std::vector<Caso> casos = {
+        {{{"2", "1"}, {"2", "2.5"}, {"2", "3"}}, {"D21", "D24", "D25"}},
+        {{{"2", "1"}, {"2", "1.5"}, {"2", "2"}}, {"D21", "D22", "D23"}},
+        {{{"1", "3"}, {"1", "12"}}, {"D13", "D112"}},
+        // A day-0 record still switches on half periods.
+        {{{"0", "3.25"}, {"1", "1"}, {"1", "2"}}, {"D11", "D13"}},
+        {{{"1", "3.75"}, {"1", "2"}}, {"D16", "D13"}},
+    };
+    for (const auto& caso : casos) {
+        DiasHoras({"11", "12", "13", "16", "112", "21", "22", "23", "24", "25"});
+        std::vector<Fila> soluc;
+        for (const auto& f : caso.soluc) {
+            soluc.push_back({f[0], f[1], "", "", "", "", ""});
+        }
+        Soluc(soluc);
+        ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
+        const std::string doc = Documento();
+        std::vector<std::string> dias;
+        for (std::size_t p = doc.find(" dia=\""); p != std::string::npos; p = doc.find(" dia=\"", p + 1)) {
+            dias.push_back(doc.substr(p + 6, doc.find('"', p + 6) - p - 6));
+        }
+        EXPECT_EQ(dias, caso.dias) << caso.soluc[1][1];
+    }
+    EXPECT_EQ(Periodo(-1.5, true), -3);
+    EXPECT_EQ(Periodo(7.0, false), 7);
+}
+
+TEST_F(ExportacionTest, EmptyTimetableStillWritesTheDocument)
+{
+    Soluc({{"0", "1", "JOAN", "ES1A", "", "", ""}});
+    ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
+    EXPECT_EQ(Documento(), "<HORARI><SESSIONS/></HORARI>");
+    EXPECT_EQ(estado.codigoResultado, 1);
+}
+
+TEST_F(ExportacionTest, NoFileReportsZeroToTheHostAndWritesNothing)
+{
+    Soluc({{"1", "1", "JOAN", "ES1A", "", "", ""}});
+    prompter.archivo = destino / "no-existe.xml";
+    estado.lanzadoPorHost = 2;
+    estado.codigoResultado = 7;
+    EXPECT_EQ(exportacion.BImportarClick(), FinRun::SinArchivo);
+    EXPECT_EQ(estado.codigoResultado, 0);
+    EXPECT_TRUE(CierraVentana(FinRun::SinArchivo, estado));
+    EXPECT_EQ(prompter.mensajes, std::vector<std::string>{msg::kNoExisteArchivo});
+    EXPECT_FALSE(fs::exists(destino / kArchivoHorario));
+
+    // A directory names itself; a cancelled choice keeps the earlier one.
+    prompter.archivo = destino;
+    ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
+    EXPECT_EQ(exportacion.Salida(), destino / kArchivoHorario);
+    prompter.archivo.reset();
+    fs::remove(destino / kArchivoHorario);
+    ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
+    EXPECT_TRUE(fs::exists(destino / kArchivoHorario));
+}
+
+TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
+{
+    std::ignore = dir.write("destino/SolucioHorari.xml", "<HORARI>anterior</HORARI>");
+    // SOLUC without TAREA.
+    Tabla("SOLUC",
+          {{"DIA", FieldType::Integer, 0},
+           {"HORA", FieldType::Float, 0},
+           {"PROF", FieldType::String, 4},
+           {"CODGRUPO", FieldType::String, 4},
+           {"AULA", FieldType::String, 4},
+           {"ASIG", FieldType::String, 4}},
+          {{"1", "1", "JOAN", "ES1A", "Au10", "MAT"}});
+    try {
+        exportacion.BImportarClick();
+        FAIL() << "a missing field must end the run";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "wwTableSoluc: No se encuentra el campo 'TAREA'");
+    }
+    EXPECT_FALSE(prompter.cursorOcupado);
+    EXPECT_EQ(estado.codigoResultado, 0);
+    EXPECT_EQ(Documento(), "<HORARI>anterior</HORARI>");
+
+    // Every table was released: the next run in the same process opens them again.
+    Soluc({{"1", "1", "JOAN", "ES1A", "Au10", "MAT", ""}});
+    ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
+    EXPECT_NE(Documento().find("placa=\"P-joan\""), std::string::npos);
+
+    // A table another holder has open ends the run the same way.
+    dbf::Table otro("otro", work, "AULAT");
+    otro.Open();
+    EXPECT_THROW(exportacion.BImportarClick(), Error);
+    EXPECT_FALSE(prompter.cursorOcupado);
+}
+
+} // namespace
+} // namespace zendral
