@@ -7,9 +7,10 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libxml2-dev libxml2-utils
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-dev-tools
-    python3 python3-dbfread
-    xvfb xauth fonts-liberation
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    python3 python3-dbfread libdbd-xbase-perl
+    xvfb xauth x11-utils xdotool imagemagick fonts-liberation
+    libchm-dev fp-utils
 )
 
 missing=()

@@ -1,0 +1,17 @@
+#include "access/WorkDir.h"
+#include "host/VelorinSim.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return zendral::host::EjecutarVelorinSim(args, std::cout, std::cerr, zendral::WorkingDirectory());
+    } catch (const std::exception& e) {
+        std::cerr << "Error inesperado: " << e.what() << "\n";
+        return 1;
+    }
+}
