@@ -1,8 +1,10 @@
 #include "cli/Cli.h"
+#include "host/Velorin.h"
 
 #include "tests/support/DbfRead.h"
 #include "tests/support/TempDir.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -140,6 +142,30 @@ TEST_F(CliTest, SampleImportWritesEveryTable)
     ASSERT_EQ(s.codigo, 0) << s.err;
     EXPECT_NE(s.out.find("  ASIGT: 0 registros\n"), std::string::npos) << s.out;
     EXPECT_TRUE(test::DbfRead(work / "ASIGT.DBF").records.empty());
+}
+
+TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
+{
+    ASSERT_EQ(Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", (kSamples / "cursos.csv").string()})).codigo, 0);
+    host::LlenarDiasHoras(work, 8, false);
+    host::GenerarSoluc(work, {});
+    const fs::path saga = dir / "saga";
+    fs::create_directory(saga);
+
+    auto s = Ejecutar({"importar", (saga / "no.xml").string(), "--dir", work.string()});
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err, "No existe archivo\n");
+    EXPECT_FALSE(fs::exists(saga / "SolucioHorari.xml"));
+
+    // An existing file that is not XML names its directory; a directory names itself.
+    const auto cualquiera = dir.write("saga/notas.txt", "no es XML");
+    for (const fs::path& destino : {cualquiera, saga}) {
+        s = Ejecutar({"importar", destino.string(), "--dir", work.string()});
+        ASSERT_EQ(s.codigo, 0) << s.err;
+        EXPECT_EQ(s.out, "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() + "\n");
+    }
+    EXPECT_EQ(test::ReadFile(cualquiera), "no es XML");
+    EXPECT_EQ(std::system(("/usr/bin/xmllint --noout '" + (saga / "SolucioHorari.xml").string() + "'").c_str()), 0);
 }
 
 TEST_F(CliTest, MissingWorkingDirectoryIsAnError)
