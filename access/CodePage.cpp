@@ -43,8 +43,8 @@ void AppendUtf8(std::string& out, char32_t cp)
     }
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when malformed (overlong forms,
-// surrogates and values past U+10FFFF included).
+} // namespace
+
 std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp)
 {
     const auto b0 = static_cast<unsigned char>(s[i]);
@@ -77,8 +77,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp)
     }
     return len;
 }
-
-} // namespace
 
 std::string FromUtf8(std::string_view utf8)
 {

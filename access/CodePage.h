@@ -12,6 +12,10 @@ namespace zendral::cp1252
 // each byte of a malformed UTF-8 sequence.
 std::string FromUtf8(std::string_view utf8);
 
+// Decodes the UTF-8 sequence at s[i] into `cp`; returns its length, or 0 when it is malformed,
+// overlong, a surrogate or past U+10FFFF.
+std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp);
+
 // Converts windows-1252 to UTF-8. The five bytes that windows-1252 leaves undefined (0x81, 0x8D,
 // 0x8F, 0x90, 0x9D) map to the C1 controls of the same value, so every byte round-trips.
 std::string ToUtf8(std::string_view ansi);

@@ -266,41 +266,6 @@ NodeList Select(xmlDoc* doc, std::string_view path, bool firstOnly)
     return NodeList(std::move(found));
 }
 
-// Decodes one UTF-8 sequence; returns its length, or 0 when it is malformed, overlong, a
-// surrogate or past U+10FFFF.
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp)
-{
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    char32_t min = 0;
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return len;
-}
-
 // Characters XML 1.0 can carry at all, even as a character reference.
 bool IsXmlChar(char32_t cp)
 {
@@ -314,7 +279,7 @@ void CheckText(std::string_view text, std::string_view what)
 {
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
-        const std::size_t len = DecodeUtf8(text, i, cp);
+        const std::size_t len = cp1252::DecodeUtf8(text, i, cp);
         if (len == 0 || !IsXmlChar(cp)) {
             throw Error("No se puede escribir en XML " + std::string(what) +
                         ": contiene caracteres que un documento XML no admite");

@@ -100,28 +100,6 @@ private:
     std::vector<dbf::Table*> m_abiertas;
 };
 
-class Cursor
-{
-public:
-    explicit Cursor(Prompter& p)
-        : m_p(p)
-    {
-        m_p.CursorOcupado(true);
-    }
-    ~Cursor() { Restaurar(); }
-    void Restaurar()
-    {
-        if (m_activo) {
-            m_activo = false;
-            m_p.CursorOcupado(false);
-        }
-    }
-
-private:
-    Prompter& m_p;
-    bool m_activo = true;
-};
-
 std::string Utf8(const std::string& ansi) { return cp1252::ToUtf8(ansi); }
 
 } // namespace
@@ -167,7 +145,7 @@ FinRun Exportacion::BImportarClick()
     doc.selectSingleNode("/HORARI").appendChild(doc.createElement("SESSIONS"));
     xml::Node sesiones = doc.selectSingleNode("/HORARI/SESSIONS");
 
-    Cursor cursor(m_prompter);
+    CursorOcupado cursor(m_prompter);
     dbf::Table wwTableSoluc("wwTableSoluc", m_workDir, "SOLUC");
     dbf::Table wwTableProfesor("wwTableProfesor", m_workDir, "PROFT");
     dbf::Table wwTableAulas("wwTableAulas", m_workDir, "AULAT");

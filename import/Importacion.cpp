@@ -38,29 +38,6 @@ void Poner(dbf::Table& tabla, std::string_view campo, std::string_view valor)
 
 std::string Leer(dbf::Table& tabla, std::string_view campo) { return tabla.FieldByName(campo).AsString(); }
 
-// Restores the normal cursor however the run ends.
-class CursorOcupado
-{
-public:
-    explicit CursorOcupado(Prompter& prompter)
-        : m_prompter(prompter)
-    {
-        m_prompter.CursorOcupado(true);
-    }
-    ~CursorOcupado() { Restaurar(); }
-    void Restaurar()
-    {
-        if (m_activo) {
-            m_activo = false;
-            m_prompter.CursorOcupado(false);
-        }
-    }
-
-private:
-    Prompter& m_prompter;
-    bool m_activo = true;
-};
-
 struct DatosCurso
 {
     std::string nivel;

@@ -31,4 +31,30 @@ public:
     virtual bool ConfirmarLineas() = 0;
 };
 
+// Shows the busy cursor while it lives: the normal cursor comes back however the run ends.
+class CursorOcupado
+{
+public:
+    explicit CursorOcupado(Prompter& prompter)
+        : m_prompter(prompter)
+    {
+        m_prompter.CursorOcupado(true);
+    }
+    CursorOcupado(const CursorOcupado&) = delete;
+    CursorOcupado& operator=(const CursorOcupado&) = delete;
+    ~CursorOcupado() { Restaurar(); }
+
+    void Restaurar()
+    {
+        if (m_activo) {
+            m_activo = false;
+            m_prompter.CursorOcupado(false);
+        }
+    }
+
+private:
+    Prompter& m_prompter;
+    bool m_activo = true;
+};
+
 } // namespace zendral
