@@ -1,7 +1,9 @@
 #include "access/DbfTable.h"
 
+#include "access/AtomicFile.h"
 #include "access/CodePage.h"
 #include "access/Error.h"
+#include "access/Mdx.h"
 
 #include <algorithm>
 #include <bit>
@@ -37,6 +39,10 @@ constexpr std::size_t kHeaderSize = 32;
 constexpr std::size_t kDescriptorSize = 32;
 constexpr std::size_t kLevel7HeaderSize = 68;
 constexpr std::size_t kLevel7DescriptorSize = 48;
+// Header byte that announces the production index, and the byte of a field descriptor that marks
+// the key field of one of its tags.
+constexpr std::size_t kIndexFlagAt = 28;
+constexpr std::size_t kFieldIndexFlagAt = 31;
 constexpr unsigned char kVersion = 0x03;
 constexpr unsigned char kLanguageDriver = 0x57;
 constexpr std::size_t kMaxFields = 255;
@@ -376,6 +382,7 @@ struct Contents
     std::vector<std::size_t> live; // numbers (from 0) of the records not marked deleted
     bool endMarked = false;        // the byte after the last record is the end-of-file marker
     bool writable = false;         // this engine knows how to write every field of the table
+    bool indexFlag = false;        // the header announces a production index
 
     std::size_t RecordCount() const { return records.size() / recordLength; }
 };
@@ -474,6 +481,7 @@ Contents ReadContents(int fd, const std::string& table)
     const std::size_t descriptorSize = level7 ? kLevel7DescriptorSize : kDescriptorSize;
 
     const std::uint64_t count = GetLe(head.data() + 4, 4);
+    c.indexFlag = head[kIndexFlagAt] != 0;
     c.headerLength = GetLe(head.data() + 8, 2);
     c.recordLength = GetLe(head.data() + 10, 2);
     if (c.headerLength < firstDescriptor + 1) {
@@ -771,6 +779,15 @@ bool IsValidName(std::string_view name)
                        [](char ch) { return (ch >= 'A' && ch <= 'Z') || IsDigit(ch) || ch == '_'; });
 }
 
+// Header byte 28 and byte 31 of each key field's descriptor, in a copy of the header.
+void SetIndexFlags(std::string& header, const std::vector<mdx::Tag>& tags, bool on)
+{
+    header[kIndexFlagAt] = on ? 0x01 : 0x00;
+    for (const mdx::Tag& t : tags) {
+        header[kHeaderSize + kDescriptorSize * t.field + kFieldIndexFlagAt] = on ? 0x01 : 0x00;
+    }
+}
+
 FieldInfo InfoFor(const FieldDef& def)
 {
     FieldInfo f;
@@ -836,6 +853,14 @@ struct Table::Impl
     bool bof = true;
     std::string buffer;      // the record being appended or edited
     std::size_t editing = 0; // number of the record being edited
+    // The production index's tags, which every change of the records keeps current.
+    std::vector<mdx::Tag> tags;
+    // Why the index that the header announces cannot be kept current; writes are refused then.
+    std::string indexProblem;
+    // Records changed since the index was written. The header stops announcing the index before
+    // the first such change and announces it again once a fresh one has replaced the old, so
+    // that a table killed in between claims no index rather than a stale one.
+    bool indexStale = false;
 
     const std::string& Name() const { return owner.m_tableName; }
 
@@ -856,6 +881,120 @@ struct Table::Impl
         if (!c.writable) {
             throw Error("No se puede modificar la tabla " + Name() + ": su formato solo se puede leer");
         }
+        if (!indexProblem.empty()) {
+            throw Error("No se puede modificar la tabla " + Name() + ": su índice " + Name() +
+                        ".MDX no se puede mantener al día (" + indexProblem + ")");
+        }
+    }
+
+    // Takes the tags from the index that the header announces. Reading needs no index, so a
+    // missing or foreign one only stops writes.
+    void LoadIndex()
+    {
+        tags.clear();
+        indexProblem.clear();
+        indexStale = false;
+        if (!c.indexFlag || !c.writable) {
+            return;
+        }
+        const std::filesystem::path path = owner.IndexPath();
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) {
+            indexProblem = "no existe el archivo " + path.string();
+            return;
+        }
+        try {
+            tags = mdx::ReadTags(ReadWholeFile(path), c.fields);
+        } catch (const Error& e) {
+            indexProblem = e.what();
+        }
+    }
+
+    // True when posting the pending record changes what some tag holds.
+    bool ChangesIndex() const
+    {
+        if (tags.empty()) {
+            return false;
+        }
+        if (state == State::Insert) {
+            return true;
+        }
+        const char* old = c.records.data() + editing * c.recordLength;
+        return std::any_of(tags.begin(), tags.end(), [&](const mdx::Tag& t) {
+            return std::memcmp(old + t.keyOffset, buffer.data() + t.keyOffset, t.keyLength) != 0;
+        });
+    }
+
+    // Sets or clears the header bytes that announce the index, the table's and its key fields',
+    // in one write so that they change together. Returns 0 or the errno.
+    int WriteIndexFlags(bool on)
+    {
+        const std::size_t end = kHeaderSize + kDescriptorSize * c.fields.size();
+        std::string header;
+        try {
+            header = ReadAt(file.fd(), 0, end, Name());
+        } catch (const Error&) {
+            return EIO;
+        }
+        if (header.size() < end) {
+            return EIO;
+        }
+        SetIndexFlags(header, tags, on);
+        const int err = WriteAt(file.fd(), kIndexFlagAt, header.data() + kIndexFlagAt, end - kIndexFlagAt);
+        c.indexFlag = on && err == 0;
+        return err;
+    }
+
+    // Before the first change of an indexed record: the header stops announcing the index (and
+    // that reaches the disk before any record does), then the old index goes.
+    void MarkIndexStale()
+    {
+        indexStale = true;
+        dirty = true;
+        int err = WriteIndexFlags(false);
+        if (err == 0 && ::fdatasync(file.fd()) != 0) {
+            err = errno;
+        }
+        if (err != 0) {
+            throw Error("No se puede guardar el registro en la tabla " + Name() + ": " + SystemReason(err));
+        }
+        ::unlink(owner.IndexPath().c_str());
+    }
+
+    // Writes the whole index afresh from the records, replaces the file atomically and only then
+    // announces it in the header again.
+    void RebuildIndex()
+    {
+        const auto failed = [&](int err) {
+            return Error("No se puede guardar el índice de la tabla " + Name() + ": " + SystemReason(err));
+        };
+        // The records the index lists are on disk before the header points at it.
+        if (::fdatasync(file.fd()) != 0) {
+            throw failed(errno);
+        }
+        char today[3];
+        PutToday(today);
+        mdx::Date date;
+        std::memcpy(date.data(), today, date.size());
+        WriteFileAtomically(owner.IndexPath(),
+                            mdx::Build(Name(), tags, c.fields, c.records, c.recordLength, date));
+        if (const int err = WriteIndexFlags(true); err != 0) {
+            throw failed(err);
+        }
+        indexStale = false;
+    }
+
+    // On Close: the index that changes left behind is written now.
+    void FinishIndex()
+    {
+        if (state == State::Inactive || !indexStale) {
+            return;
+        }
+        if (!exclusive && !file.Relock(LockedFile::Mode::Exclusive)) {
+            throw Error("No se puede guardar el índice de la tabla " + Name() +
+                        ": está en uso por otro programa");
+        }
+        RebuildIndex();
     }
 
     const FieldInfo& Info(int index) const
@@ -940,6 +1079,9 @@ struct Table::Impl
         bof = true;
         dirty = false;
         buffer.clear();
+        tags.clear();
+        indexProblem.clear();
+        indexStale = false;
         return err;
     }
 };
@@ -952,7 +1094,15 @@ Table::Table(std::string objectName, std::filesystem::path directory, std::strin
 {
 }
 
-Table::~Table() { m_impl->Release(); }
+Table::~Table()
+{
+    try {
+        m_impl->FinishIndex();
+    } catch (...) {
+        // The header already withdrew the index; the table stays valid without it.
+    }
+    m_impl->Release();
+}
 
 void Table::ClearFieldDefs() { m_fieldDefs.clear(); }
 
@@ -976,6 +1126,22 @@ void Table::AddFieldDef(std::string name, FieldType type, int size)
 
 void Table::AddIndexDef(std::string name, std::string fields, int options)
 {
+    const std::string prefix = "La tabla " + m_tableName + " no admite el índice " + Quoted(name) + ": ";
+    if (!IsValidName(name)) {
+        throw Error(prefix +
+                    "el nombre debe tener de 1 a 10 letras mayúsculas, cifras o '_', empezando por letra");
+    }
+    if (options != 0) {
+        throw Error(prefix + "solo se admiten índices ascendentes, con claves repetidas y que distinguen "
+                             "mayúsculas de minúsculas");
+    }
+    if (std::any_of(m_indexDefs.begin(), m_indexDefs.end(),
+                    [&](const IndexDef& d) { return d.name == name; })) {
+        throw Error(prefix + "ya hay otro con ese nombre");
+    }
+    if (m_indexDefs.size() >= mdx::kMaxTags) {
+        throw Error(prefix + "una tabla admite como mucho " + std::to_string(mdx::kMaxTags) + " índices");
+    }
     m_indexDefs.push_back({std::move(name), std::move(fields), options});
 }
 
@@ -996,8 +1162,10 @@ void Table::CreateTable()
     const std::size_t headerLength = kHeaderSize + kDescriptorSize * m_fieldDefs.size() + 1;
     std::string bytes(headerLength, '\0');
     std::size_t recordLength = 1;
+    std::vector<FieldInfo> fields;
     for (std::size_t i = 0; i < m_fieldDefs.size(); ++i) {
-        const FieldInfo f = InfoFor(m_fieldDefs[i]);
+        FieldInfo& f = fields.emplace_back(InfoFor(m_fieldDefs[i]));
+        f.offset = static_cast<int>(recordLength);
         char* d = bytes.data() + kHeaderSize + kDescriptorSize * i;
         std::memcpy(d, f.name.data(), f.name.size());
         d[11] = f.type;
@@ -1008,6 +1176,14 @@ void Table::CreateTable()
     if (recordLength > kMaxRecordLength) {
         throw Error(prefix + "sus registros ocuparían " + std::to_string(recordLength) +
                     " bytes (como mucho " + std::to_string(kMaxRecordLength) + ")");
+    }
+    std::vector<mdx::Tag> tags;
+    for (const IndexDef& def : m_indexDefs) {
+        try {
+            tags.push_back(mdx::TagFor(def, fields));
+        } catch (const Error& e) {
+            throw Error(prefix + e.what());
+        }
     }
     bytes[0] = static_cast<char>(kVersion);
     PutToday(bytes.data() + 1);
@@ -1027,7 +1203,9 @@ void Table::CreateTable()
         }
         ::unlink(old.c_str());
     }
+    const std::filesystem::path index = m_directory / (m_tableName + ".MDX");
     ::unlink(IndexPath().c_str());
+    ::unlink((index.string() + ".tmp").c_str()); // left by a write that was killed
 
     const std::filesystem::path path = m_directory / (m_tableName + ".DBF");
     const LockedFile file = LockedFile::Open(path, LockedFile::Mode::Exclusive, true);
@@ -1035,6 +1213,19 @@ void Table::CreateTable()
         throw Error("La tabla " + m_tableName + " está en uso por otro programa");
     }
     if (const int err = WriteAt(file.fd(), 0, bytes.data(), bytes.size()); err != 0) {
+        throw Error(prefix + SystemReason(err));
+    }
+    if (tags.empty()) {
+        return;
+    }
+    // The table exists without announcing an index until its empty index is in place.
+    mdx::Date date;
+    std::memcpy(date.data(), bytes.data() + 1, date.size());
+    WriteFileAtomically(index, mdx::Build(m_tableName, tags, fields, {}, recordLength, date));
+    SetIndexFlags(bytes, tags, true);
+    if (const int err =
+            WriteAt(file.fd(), kIndexFlagAt, bytes.data() + kIndexFlagAt, headerLength - 1 - kIndexFlagAt);
+        err != 0) {
         throw Error(prefix + SystemReason(err));
     }
 }
@@ -1065,11 +1256,22 @@ void Table::Open(bool exclusive)
     d.state = State::Browse;
     d.pos = 0;
     d.bof = true;
+    d.LoadIndex();
 }
 
 void Table::Close()
 {
-    if (const int err = m_impl->Release(); err != 0) {
+    std::optional<Error> indexFailure;
+    try {
+        m_impl->FinishIndex();
+    } catch (const Error& e) {
+        indexFailure = e;
+    }
+    const int err = m_impl->Release();
+    if (indexFailure) {
+        throw *indexFailure;
+    }
+    if (err != 0) {
         throw Error("No se puede guardar la tabla " + m_tableName + ": " + SystemReason(err));
     }
 }
@@ -1229,6 +1431,10 @@ void Table::Post()
         }
         sharedAgain.file = &d.file;
     }
+    const bool changesIndex = d.ChangesIndex();
+    if (changesIndex && !d.indexStale) {
+        d.MarkIndexStale();
+    }
     const int fd = d.file.fd();
     const std::size_t recordLength = d.c.recordLength;
     const auto failed = [&](int err) {
@@ -1284,6 +1490,11 @@ void Table::Post()
     }
     d.state = State::Browse;
     d.buffer.clear();
+    // A shared table is written only under the exclusive lock taken for this Post: its index is
+    // brought up to date before others may open it again.
+    if (changesIndex && !d.exclusive) {
+        d.RebuildIndex();
+    }
 }
 
 void Table::Cancel()
@@ -1302,6 +1513,10 @@ void Table::Refresh()
     const std::size_t current =
         d.pos < d.c.live.size() ? d.c.live[d.pos] : std::numeric_limits<std::size_t>::max();
     d.c = ReadContents(d.file.fd(), m_tableName);
+    // A stale index keeps the tags it had: Close still has to write it.
+    if (!d.indexStale) {
+        d.LoadIndex();
+    }
     // The same record when it is still there, else the one that followed it.
     d.pos = static_cast<std::size_t>(std::lower_bound(d.c.live.begin(), d.c.live.end(), current) -
                                      d.c.live.begin());

@@ -10,7 +10,8 @@
 #include <vector>
 
 // Our dBase table engine: dBase IV level tables (version byte 0x03, language driver 0x57 for
-// windows-1252). Texts in and out are windows-1252 bytes.
+// windows-1252), with a production index (.MDX) for tables created with index definitions.
+// Texts in and out are windows-1252 bytes.
 namespace zendral::dbf
 {
 
@@ -32,8 +33,8 @@ struct FieldDef
 struct IndexDef
 {
     std::string name;
-    std::string fields;
-    int options = 0; // 0: ascending, not unique, case-sensitive
+    std::string fields; // one character field, whose bytes as stored are the key
+    int options = 0;    // 0: ascending, not unique, case-sensitive (the only kind written)
 };
 
 // A field as stored in the table's header.
@@ -100,22 +101,28 @@ public:
     Table(std::string objectName, std::filesystem::path directory, std::string tableName);
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
-    // Best-effort close; never throws.
+    // Best-effort close, production index included; never throws.
     ~Table();
 
     void ClearFieldDefs();
     void AddFieldDef(std::string name, FieldType type, int size = 0);
+    // A tag of the table's production index (.MDX), made by CreateTable. Throws Error for a name
+    // that dBase does not accept, a repeated name, options other than 0, or a 48th tag.
     void AddIndexDef(std::string name, std::string fields, int options = 0);
     // Deletes the table's .DBF and then its .MDX when present (a failed deletion is ignored) and
-    // writes a new empty table with the field definitions. Throws Error when another process
-    // holds the old table or the file cannot be written.
+    // writes a new empty table with the field definitions. With index definitions it also
+    // writes the empty production index and announces it in the header. Throws Error when a
+    // definition does not name a character field of at most 100 bytes, when another process
+    // holds the old table, or when a file cannot be written.
     void CreateTable();
 
     // Active on. An exclusive open fails with Error while anybody else holds the table; a shared
-    // open fails while somebody holds it exclusively.
+    // open fails while somebody holds it exclusively. A production index that cannot be read or
+    // rebuilt (missing, damaged, foreign key expressions) does not stop reading, only writing.
     void Open(bool exclusive = true);
-    // Active off: posts nothing pending, flushes and releases the file. Throws Error when the
-    // flush fails; the table is closed either way.
+    // Active off: posts nothing pending, writes the production index afresh when records
+    // changed, flushes and releases the file. Throws Error when the index or the flush fails;
+    // the table is closed either way, and valid.
     void Close();
     bool Active() const;
     void SetActive(bool active);
@@ -142,7 +149,9 @@ public:
     // Starts editing the current record (Edit state).
     void Edit();
     // Writes the record being appended or edited. After every Post the file on disk is a valid
-    // table holding all records posted so far.
+    // table holding all records posted so far. On a table with a production index, the first
+    // Post that changes a key makes the header withdraw the index (and deletes the .MDX) until
+    // Close writes a fresh one; a table opened shared gets it back before Post returns.
     void Post();
     // Drops the pending append or edit.
     void Cancel();
