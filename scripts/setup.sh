@@ -11,6 +11,7 @@ packages=(
     python3 python3-dbfread libdbd-xbase-perl
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation
     libchm-dev fp-utils
+    qt6-translations-l10n
 )
 
 missing=()

@@ -1,0 +1,276 @@
+#include "app/MainForm.h"
+
+#include "access/Error.h"
+#include "access/IniFile.h"
+#include "app/AyudaAplicacion.h"
+#include "app/PanelDegradado.h"
+#include "app/QtPrompter.h"
+#include "export/Exportacion.h"
+#include "import/Importacion.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+#include <QWindow>
+#include <utility>
+
+namespace zendral
+{
+namespace
+{
+
+const QColor kBlanco(0xFF, 0xFF, 0xFF);
+
+// Arial, bold; where Arial is missing, its metric-compatible substitute.
+QFont Arial(int pixeles)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    f.setPixelSize(pixeles);
+    f.setBold(true);
+    return f;
+}
+
+PanelDegradado* Panel(QWidget* padre, const char* nombre, QColor inicio, QColor medio, QColor fin,
+                      QRect lugar)
+{
+    auto* panel = new PanelDegradado(inicio, medio, fin, padre);
+    panel->setObjectName(QString::fromLatin1(nombre));
+    panel->setGeometry(lugar);
+    panel->setProperty(kPropiedadContexto, 1);
+    return panel;
+}
+
+QLabel* Titulo(QWidget* padre, const char* nombre, const QString& texto)
+{
+    auto* l = new QLabel(padre);
+    l->setObjectName(QString::fromLatin1(nombre));
+    l->setTextFormat(Qt::PlainText);
+    l->setText(texto);
+    l->setFont(Arial(16));
+    l->setWordWrap(true);
+    l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    l->setGeometry(16, 28, padre->width() - 32, 48);
+    return l;
+}
+
+QPushButton* Boton(QWidget* padre, const char* nombre, const QString& texto, QStyle::StandardPixmap glifo,
+                   QRect lugar)
+{
+    auto* b = new QPushButton(padre);
+    b->setObjectName(QString::fromLatin1(nombre));
+    b->setText(texto);
+    if (glifo != QStyle::SP_CustomBase) {
+        b->setIcon(padre->style()->standardIcon(glifo));
+    }
+    b->setGeometry(lugar);
+    b->setProperty(kPropiedadContexto, 1);
+    return b;
+}
+
+QString Texto(const std::filesystem::path& p) { return QString::fromStdU16String(p.u16string()); }
+
+} // namespace
+
+TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicacion& ayuda,
+               std::filesystem::path directorioTrabajo, std::filesystem::path archivoResultado,
+               QWidget* parent)
+    : QWidget(parent)
+    , m_prompter(prompter)
+    , m_ayuda(ayuda)
+    , m_directorioTrabajo(std::move(directorioTrabajo))
+    , m_archivoResultado(std::move(archivoResultado))
+    , m_lineaOrdenes(argumentos)
+{
+    setObjectName(QStringLiteral("MForm"));
+    setWindowTitle(QStringLiteral("Exportar e importar datos entre Velorin y GestIB"));
+    // A fixed dialog frame: title and close box, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(632, 266);
+    setProperty(kPropiedadContexto, 1);
+
+    const QColor amarillo(0xF9, 0xD3, 0x7D);
+    const QColor crema(0xFF, 0xEE, 0xDD);
+    auto* izquierdo = Panel(this, "PanelExportar", amarillo, kBlanco, crema, {0, -1, 315, 169});
+    auto* derecho = Panel(this, "PanelImportar", amarillo, kBlanco, crema, {315, 0, 317, 169});
+    auto* inferior = Panel(this, "PanelInferior", QColor(0xC2, 0xCD, 0xFE), QColor(0xCF, 0xF2, 0xFE),
+                           QColor(0xCC, 0xD8, 0xE6), {0, 168, 633, 97});
+
+    Titulo(izquierdo, "LabelExportar", QStringLiteral("Transformar datos desde GestIB hacia Velorin "));
+    auto* bExportar = Boton(izquierdo, "BExportar", QStringLiteral("Aceptar"), QStyle::SP_DialogOkButton,
+                            {110, 108, 95, 27});
+    Titulo(derecho, "LabelImportar", QStringLiteral("Transformar datos desde Velorin hacia GestIB"));
+    auto* bImportar =
+        Boton(derecho, "BImportar", QStringLiteral("Aceptar"), QStyle::SP_DialogOkButton, {111, 108, 95, 27});
+
+    auto* bClose =
+        Boton(inferior, "BClose", QStringLiteral("&Salir"), QStyle::SP_DialogCloseButton, {40, 35, 95, 27});
+    auto* button1 =
+        Boton(inferior, "Button1", QStringLiteral("F1 AYUDA"), QStyle::SP_CustomBase, {160, 35, 95, 27});
+    auto* pie = new QLabel(inferior);
+    pie->setObjectName(QStringLiteral("LabelPie"));
+    pie->setTextFormat(Qt::PlainText);
+    pie->setText(QStringLiteral("ZendralGestIB para RX57 V-1.1"));
+    pie->setFont(Arial(14));
+    QPalette rojo = pie->palette();
+    rojo.setColor(QPalette::WindowText, QColor(0xFF, 0x00, 0x00));
+    pie->setPalette(rojo);
+    pie->adjustSize();
+    pie->move(inferior->width() - pie->width() - 40, 40);
+
+    connect(bExportar, &QPushButton::clicked, this, &TMForm::BExportarClick);
+    connect(bImportar, &QPushButton::clicked, this, &TMForm::BImportarClick);
+    connect(bClose, &QPushButton::clicked, this, &QWidget::close);
+    connect(button1, &QPushButton::clicked, this, &TMForm::Button1Click);
+
+    // Both runs pick their file here; it keeps its folder from one run to the next.
+    m_openDialogXML = new QFileDialog(this, QStringLiteral("Archivo XML"));
+    m_openDialogXML->setObjectName(QStringLiteral("OpenDialogXML"));
+    // A name that does not exist may be typed: the run then says "No existe archivo".
+    m_openDialogXML->setFileMode(QFileDialog::AnyFile);
+    m_openDialogXML->setAcceptMode(QFileDialog::AcceptOpen);
+    m_openDialogXML->setNameFilter(QStringLiteral("*.xml"));
+    m_openDialogXML->setDefaultSuffix(QStringLiteral("xml"));
+    m_openDialogXML->setDirectory(Texto(m_directorioTrabajo / "saga"));
+#ifndef _WIN32
+    // Qt's own dialog, whose texts the Spanish translation and the labels below cover.
+    m_openDialogXML->setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    m_openDialogXML->setLabelText(QFileDialog::LookIn, QStringLiteral("Buscar en:"));
+    m_openDialogXML->setLabelText(QFileDialog::FileName, QStringLiteral("Nombre:"));
+    m_openDialogXML->setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
+    m_openDialogXML->setLabelText(QFileDialog::Accept, QStringLiteral("&Abrir"));
+    m_openDialogXML->setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+
+    m_prompter.SetVentana(this);
+    m_prompter.SetDialogoArchivo(m_openDialogXML);
+    InstalarTeclaAyuda(*this, m_ayuda);
+
+    if (const QScreen* pantalla = screen()) {
+        const QRect r = pantalla->availableGeometry();
+        move(r.center() - QPoint(width() / 2, height() / 2));
+    }
+    FormCreate();
+}
+
+TMForm::~TMForm()
+{
+    if (m_anfitrion != nullptr) {
+        // Our native window is a child of the host's: it goes first.
+        destroy();
+        delete m_anfitrion;
+    }
+}
+
+void TMForm::FormCreate()
+{
+    m_estado.codigoResultado = 0;
+    if (!m_lineaOrdenes.dosArgumentos) {
+        return;
+    }
+    if (!m_lineaOrdenes.ventana) {
+        m_prompter.Mensaje(m_lineaOrdenes.error.toStdString());
+        return;
+    }
+    Incrustar(*m_lineaOrdenes.ventana);
+    m_estado.lanzadoPorHost = 2;
+}
+
+void TMForm::Incrustar(quintptr ventana)
+{
+    m_ventanaAnfitrion = ventana;
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    // Handle 0 names no window: the tool stays a borderless window of its own.
+    if (ventana == 0) {
+        return;
+    }
+    // Null where the platform has no foreign windows: the tool then stays a borderless window of
+    // its own.
+    m_anfitrion = QWindow::fromWinId(static_cast<WId>(ventana));
+    if (m_anfitrion == nullptr) {
+        return;
+    }
+    winId();
+    windowHandle()->setParent(m_anfitrion);
+    move(0, 0);
+}
+
+void TMForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) {
+        // Once the window is on screen and the event loop runs, so a run may close it.
+        QTimer::singleShot(0, this, &TMForm::FormShow);
+    }
+}
+
+void TMForm::FormShow()
+{
+    if (m_lineaOrdenes.dosArgumentos && m_lineaOrdenes.orden == QLatin1String("importar")) {
+        BImportarClick();
+    }
+    if (m_lineaOrdenes.dosArgumentos && m_lineaOrdenes.orden == QLatin1String("exportar")) {
+        BExportarClick();
+    }
+}
+
+template <typename Run> void TMForm::Ejecutar(Run run)
+{
+    FinRun fin = FinRun::Completado;
+    try {
+        fin = run();
+    } catch (const Error& e) {
+        m_prompter.CursorOcupado(false);
+        m_prompter.Mensaje(e.what());
+        return;
+    } catch (const std::exception& e) {
+        m_prompter.CursorOcupado(false);
+        m_prompter.Mensaje(std::string("Error inesperado: ") + e.what());
+        return;
+    }
+    if (CierraVentana(fin, m_estado)) {
+        close();
+    }
+}
+
+void TMForm::BExportarClick()
+{
+    Ejecutar([this] { return Importacion(m_estado, m_prompter, m_directorioTrabajo).BExportarClick(); });
+}
+
+void TMForm::BImportarClick()
+{
+    Ejecutar([this] { return Exportacion(m_estado, m_prompter, m_directorioTrabajo).BImportarClick(); });
+}
+
+void TMForm::Button1Click()
+{
+    m_ayuda.EstablecerArchivo(QString::fromLatin1(kArchivoAyuda));
+    m_ayuda.Contenido();
+}
+
+void TMForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+    emit Cerrada();
+}
+
+void TMForm::FormClose()
+{
+    if (m_estado.lanzadoPorHost != 2) {
+        return;
+    }
+    try {
+        ini::WriteInteger(m_archivoResultado, "Transformadores", "Transformado", m_estado.codigoResultado);
+    } catch (const std::exception& e) {
+        m_prompter.Mensaje(e.what());
+    }
+}
+
+} // namespace zendral

@@ -1,0 +1,34 @@
+#include "access/WorkDir.h"
+#include "app/AyudaAplicacion.h"
+#include "app/MainForm.h"
+#include "app/QtPrompter.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // Spanish texts in Qt's own dialogs (file dialog, buttons).
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+    QTranslator traduccion;
+    if (traduccion.load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&traduccion);
+    }
+
+    zendral::AyudaAplicacion ayuda;
+    ayuda.EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
+    QApplication::setApplicationName(QStringLiteral("Zendral"));
+
+    zendral::QtPrompter prompter(ayuda);
+    const std::filesystem::path ini =
+        std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String()) / "Velorin.ini";
+    zendral::TMForm MForm(QApplication::arguments().mid(1), prompter, ayuda, zendral::WorkingDirectory(),
+                          ini);
+    QObject::connect(&MForm, &zendral::TMForm::Cerrada, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    MForm.show();
+    return app.exec();
+}

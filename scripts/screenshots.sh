@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Builds the desktop program and saves screenshots of its windows, taken on a virtual X server
+# (Xvfb), into a folder (default <build>/screenshots):
+#   main.png           the main window
+#   cursos-1.png       the level/course dialog, first showing, part filled in
+#   cursos-aviso.png   the screen while "¡Atención! Falta algún Dato" is open over the dialog
+#   cursos-2.png       the dialog shown again, with the forced exit offered
+#   lineas.png         the line-creation question
+#   fin.png            "Proceso finalizado"
+# It runs a centre import of samples/centre.xml in a temporary working directory, typing into the
+# windows as a person would. ZENDRAL_BUILD names another build directory than build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${ZENDRAL_BUILD:-build}
+out=$(realpath -m "${1:-$build/screenshots}")
+scripts/setup.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target zendral
+
+tmp=$(mktemp -d)
+xvfb_pid= app_pid=
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$tmp/display" ] && break
+    sleep 0.05
+done
+export DISPLAY=":$(cat "$tmp/display")"
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export ZENDRAL_DIR=$tmp/VTEMP
+mkdir -p "$ZENDRAL_DIR/saga" "$out"
+cp samples/centre.xml "$ZENDRAL_DIR/saga/"
+
+ventana() {
+    local id
+    id=$(timeout 15 xdotool search --sync --onlyvisible --name "$1" | head -1) || true
+    [ -n "$id" ] || { echo "No apareció la ventana «$1»" >&2; exit 1; }
+    echo "$id"
+}
+foto() {
+    sleep 0.3
+    import -window "$1" "$out/$2"
+    echo "$out/$2"
+}
+teclas() {
+    xdotool windowfocus --sync "$1"
+    shift
+    xdotool "$@"
+}
+# Types a level and a course number into the grid row under the cursor (which starts on CODI)
+# and moves on to the next row.
+fila() {
+    xdotool key Right Right
+    xdotool type "$1"
+    xdotool key Return
+    [ -n "$2" ] && xdotool type "$2"
+    xdotool key Return
+}
+
+"$build/app/zendral" &
+app_pid=$!
+principal=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
+foto "$principal" main.png
+
+# BExportar, then the sample in the file dialog.
+xdotool mousemove --window "$principal" 157 121 click 1
+dialogo=$(ventana '^Archivo XML$')
+teclas "$dialogo" type "centre.xml"
+xdotool key Return
+
+cursos=$(ventana '^Asignación de Niveles y Cursos$')
+xdotool windowfocus --sync "$cursos"
+fila ESO 1
+fila ESO 2
+xdotool key Right Right
+xdotool type ESO
+foto "$cursos" cursos-1.png
+xdotool mousemove --window "$cursos" 566 392 click 1
+aviso=$(ventana '^Zendral$')
+foto root cursos-aviso.png
+teclas "$aviso" key Return
+
+sleep 0.5
+cursos=$(ventana '^Asignación de Niveles y Cursos$')
+foto "$cursos" cursos-2.png
+xdotool windowfocus --sync "$cursos"
+xdotool key Down Down Right Right Right
+xdotool type 3
+xdotool key Return
+fila ESO 4
+fila BAT 1
+fila BAT 2
+xdotool mousemove --window "$cursos" 566 392 click 1
+
+lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
+foto "$lineas" lineas.png
+teclas "$lineas" key Return
+fin=$(ventana '^Zendral$')
+foto "$fin" fin.png
+teclas "$fin" key Return
+teclas "$principal" key alt+s
+wait "$app_pid" || true
+app_pid=
+echo "Capturas en $out"

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The desktop program started by a host window, on a virtual X server: the host shows a window and
+# starts "zendral <run> <its handle in hexadecimal>". The test checks through X11 that the tool's
+# window is a child of the host's, answers the tool's windows with the keyboard as a person would,
+# and checks the exit, Velorin.ini beside the executable and the timetable document.
+# Arguments: zendral host_velorin zendral-cli velorin-sim samples-directory
+set -u
+zendral=$1 host=$2 cli=$3 sim=$4 samples=$5
+
+if ! command -v Xvfb >/dev/null 2>&1; then
+    echo "Xvfb no está instalado: se omite la prueba"
+    exit 77
+fi
+fail() { echo "FALLO: $*" >&2; exit 1; }
+for tool in xdotool xwininfo; do
+    command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
+done
+
+tmp=$(mktemp -d)
+xvfb_pid= host_pid=
+cleanup() {
+    [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+# A free display: Xvfb writes the number it took.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$tmp/display" ] && break
+    sleep 0.05
+done
+[ -s "$tmp/display" ] || fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
+export DISPLAY=":$(cat "$tmp/display")"
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# The program in a directory of its own, where it writes Velorin.ini.
+mkdir "$tmp/bin"
+cp "$zendral" "$tmp/bin/zendral"
+ini=$tmp/bin/Velorin.ini
+export ZENDRAL_DIR=$tmp/VTEMP
+mkdir -p "$ZENDRAL_DIR/saga"
+cp "$samples/centre.xml" "$ZENDRAL_DIR/saga/"
+"$cli" exportar "$samples/centre.xml" --cursos "$samples/cursos.csv" >/dev/null || fail "importación previa"
+"$sim" diashoras >/dev/null && "$sim" soluc >/dev/null || fail "velorin-sim"
+
+# The id of the only visible window whose title matches, waiting for it.
+ventana() {
+    timeout 15 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
+}
+# Gives the window the keyboard and types into it.
+teclas() {
+    xdotool windowfocus --sync "$1" || fail "no se puede dar el foco a $1"
+    shift
+    xdotool "$@"
+}
+
+# Starts the host with the run; returns once the tool's window is embedded in the host's.
+arrancar() {
+    rm -f "$ini"
+    "$host" "$tmp/bin/zendral" "$1" >"$tmp/host.out" 2>"$tmp/host.err" &
+    host_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$tmp/host.out" ] && break
+        sleep 0.05
+    done
+    local anfitrion
+    anfitrion=$(head -1 "$tmp/host.out")
+    [ -n "$anfitrion" ] || fail "el anfitrión no mostró su ventana: $(cat "$tmp/host.err")"
+    local z
+    z=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
+    [ -n "$z" ] || fail "no apareció la ventana de Zendral ($1)"
+    local padre=
+    for _ in $(seq 100); do
+        padre=$(xwininfo -tree -id "$z" | sed -n 's/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p')
+        [ "$padre" = "$(printf '0x%x' "0x$anfitrion")" ] && break
+        sleep 0.05
+    done
+    [ "$padre" = "$(printf '0x%x' "0x$anfitrion")" ] || fail "la ventana de Zendral no es hija de la del anfitrión ($padre)"
+    xwininfo -children -id "0x$anfitrion" | grep -q "^ *$(printf '0x%x' "$z") \"Exportar e importar" ||
+        fail "la ventana del anfitrión no tiene a Zendral entre sus hijas"
+    # Borderless, with the main window's client size.
+    xwininfo -id "$z" | grep -q 'Width: 632' || fail "tamaño de la ventana incrustada"
+}
+
+# Waits for the host (and so the tool) to end; fails unless it ends with 0.
+terminar() {
+    for _ in $(seq 150); do
+        kill -0 "$host_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$host_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
+    wait "$host_pid"
+    local codigo=$?
+    host_pid=
+    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
+}
+
+# importar: the timetable export; the file typed in the dialog names the destination folder.
+arrancar importar
+dialogo=$(ventana '^Archivo XML$')
+[ -n "$dialogo" ] || fail "no apareció el diálogo de archivo"
+teclas "$dialogo" type --delay 5 "$ZENDRAL_DIR/saga/centre.xml"
+teclas "$dialogo" key Return
+aviso=$(ventana '^Zendral$')
+[ -n "$aviso" ] || fail "no apareció «Proceso finalizado»"
+teclas "$aviso" key Return
+terminar importar
+printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
+head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
+    fail "SolucioHorari.xml no se escribió"
+
+# exportar with the file dialog cancelled: "No existe archivo", then the tool ends and reports -1.
+arrancar exportar
+dialogo=$(ventana '^Archivo XML$')
+[ -n "$dialogo" ] || fail "no apareció el diálogo de archivo (exportar)"
+teclas "$dialogo" key Escape
+aviso=$(ventana '^Zendral$')
+[ -n "$aviso" ] || fail "no apareció «No existe archivo»"
+teclas "$aviso" key Return
+terminar exportar
+printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
+
+echo "zendral incrustado en el anfitrión: correcto"
