@@ -1,5 +1,5 @@
 #include "access/WorkDir.h"
-#include "app/AyudaAplicacion.h"
+#include "app/AyudaChm.h"
 #include "app/MainForm.h"
 #include "app/QtPrompter.h"
 
@@ -11,6 +11,8 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // The help viewer lives as long as the program; it closes its windows when it goes.
+    zendral::help::Ayuda sistemaAyuda(app);
     // Spanish texts in Qt's own dialogs (file dialog, buttons).
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
     QTranslator traduccion;
@@ -19,7 +21,7 @@ int main(int argc, char** argv)
         QApplication::installTranslator(&traduccion);
     }
 
-    zendral::AyudaAplicacion ayuda;
+    zendral::AyudaChm ayuda(sistemaAyuda);
     ayuda.EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
     QApplication::setApplicationName(QStringLiteral("Zendral"));
 

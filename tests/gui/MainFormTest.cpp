@@ -2,8 +2,10 @@
 
 #include "access/Error.h"
 #include "access/Mensajes.h"
+#include "app/AyudaChm.h"
 #include "app/LineaOrdenes.h"
 #include "app/PanelDegradado.h"
+#include "help/HtmlHelpEngine.h"
 #include "host/VelorinSim.h"
 #include "import/Cursos.h"
 #include "import/Importacion.h"
@@ -12,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QTest>
@@ -90,6 +93,7 @@ class MainFormTest : public QObject
 private slots:
     void ventanaPrincipal();
     void ayuda();
+    void ayudaLlegaAlVisor();
     void manejadorHexadecimal_data();
     void manejadorHexadecimal();
     void sinLosDosArgumentos_data();
@@ -189,6 +193,45 @@ void MainFormTest::ayuda()
     QCOMPARE(b.ayuda.peticiones,
              (QStringList{QStringLiteral("archivo:GestIB.chm"), QStringLiteral("contenido")}));
     // The button's request is no run: nothing modal appeared.
+    QVERIFY(b.prompter.vistos.isEmpty());
+}
+
+// The help engine's calls, kept for the test to look at.
+class MotorRegistrado final : public help::HtmlHelpEngine
+{
+public:
+    explicit MotorRegistrado(std::vector<help::HtmlHelpCall>& llamadas)
+        : m_llamadas(llamadas)
+    {
+    }
+    void HtmlHelp(const help::HtmlHelpCall& llamada) override { m_llamadas.push_back(llamada); }
+
+private:
+    std::vector<help::HtmlHelpCall>& m_llamadas;
+};
+
+void MainFormTest::ayudaLlegaAlVisor()
+{
+    // The program's own wiring: F1 and the help button reach the help engine with GestIB.chm
+    // beside the executable.
+    std::vector<help::HtmlHelpCall> llamadas;
+    help::Ayuda sistema(*qApp, std::make_unique<MotorRegistrado>(llamadas));
+    AyudaChm ayuda(sistema);
+    ayuda.EstablecerArchivo(QString::fromLatin1(kArchivoAyuda));
+    Banco b;
+    TMForm f({}, b.prompter, ayuda, b.work, b.ini);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QTest::keyClick(&f, Qt::Key_F1);
+    QTest::mouseClick(f.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
+
+    const QString chm = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("GestIB.chm"));
+    QCOMPARE(llamadas.size(), size_t(2));
+    QCOMPARE(llamadas[0].command, help::kHhHelpContext);
+    QCOMPARE(llamadas[0].file.value_or(QString()), chm);
+    QCOMPARE(std::get<quintptr>(llamadas[0].data), quintptr(1));
+    QCOMPARE(llamadas[1].command, help::kHhDisplayToc);
+    QCOMPARE(llamadas[1].file.value_or(QString()), chm);
     QVERIFY(b.prompter.vistos.isEmpty());
 }
 
