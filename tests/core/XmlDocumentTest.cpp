@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace zendral::xml
@@ -31,14 +33,25 @@ std::string Utf16(std::u16string_view text, bool bigEndian)
     return bytes;
 }
 
-std::string LoadError(std::string_view contents, const std::string& name = "centre.xml")
+// The message of a document refused as not well-formed.
+std::string Invalid(const std::string& file, int line, int column, const std::string& detail)
 {
+    return "El archivo " + file + " no es un documento XML válido (línea " + std::to_string(line) +
+           ", columna " + std::to_string(column) + "): " + detail;
+}
+
+// What loading `contents` throws; libxml2 must print nothing of its own.
+std::string LoadError(std::string_view contents)
+{
+    ::testing::internal::CaptureStderr();
+    std::string message = "(sin error)";
     try {
-        Document::loadMemory(contents, name);
+        Document::loadMemory(contents, "centre.xml");
     } catch (const Error& e) {
-        return e.what();
+        message = e.what();
     }
-    return "(sin error)";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    return message;
 }
 
 std::vector<std::string> Codes(const NodeList& nodes)
@@ -50,108 +63,85 @@ std::vector<std::string> Codes(const NodeList& nodes)
     return codes;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Encodings: each form of the same document reads back as the same text.
-
-struct EncodingCase
-{
-    const char* label;
-    std::string bytes;
-    std::string nom;  // the NOM attribute as UTF-8
-    std::string text; // the element's text as UTF-8
-    std::string ansi; // AttributeText(NOM), windows-1252
-};
-
-std::ostream& operator<<(std::ostream& os, const EncodingCase& c) { return os << c.label; }
-
-std::vector<EncodingCase> EncodingCases()
+// Each form of the same document, with a comment before the document element, reads as the same
+// text and is written back as UTF-8 without a declaration or the line breaks between top-level
+// nodes, before and after a change.
+TEST(XmlDocumentTest, EncodingsReadTheSameTextAndWriteItAsUtf8)
 {
     const std::string rich = "Àvila € “cita” Œ ñ";
     const std::string richAnsi = "\xC0vila \x80 \x93"
                                  "cita\x94 \x8C \xF1";
-    // A literal tab in an attribute reads as a space.
+    // A literal tab in an attribute reads as a space; blanks in text stay.
     const std::string nom = "  " + rich + "  ";
-    const std::string utf8 = "<CENTRE NOM=\"  " + rich + " \t\">" + rich + "</CENTRE>";
-    const std::u16string utf16 = u"<CENTRE NOM=\"  Àvila € “cita” Œ ñ \t\">Àvila € “cita” Œ ñ</CENTRE>";
-    return {
-        {"Utf8", utf8, nom, rich, richAnsi},
-        {"Utf8Bom", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + utf8, nom, rich, richAnsi},
-        {"Utf16LeBom", Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + utf16, false), nom, rich,
-         richAnsi},
-        {"Utf16BeBom", Utf16(utf16, true), nom, rich, richAnsi},
-        {"Windows1252",
-         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><CENTRE NOM=\"  " + richAnsi + " \t\">" +
-             richAnsi + "</CENTRE>",
-         nom, rich, richAnsi},
-        // In ISO-8859-1 byte 0x80 is the control U+0080, which windows-1252 lacks.
-        {"Iso88591",
-         "<?xml version='1.0' encoding='ISO-8859-1'?><CENTRE NOM=' \xC0vila \xF1 \xFF "
-         "\x80'>\xC0vila</CENTRE>",
-         " Àvila ñ ÿ \xC2\x80", "Àvila", "\xC0vila \xF1 \xFF ?"},
-    };
-}
-
-class XmlEncodingTest : public ::testing::TestWithParam<EncodingCase>
-{
-};
-
-TEST_P(XmlEncodingTest, ReadsTheSameText)
-{
-    const EncodingCase& c = GetParam();
-    const Document doc = Document::loadMemory(c.bytes, "centre.xml");
-    const Node centre = doc.selectSingleNode("/CENTRE");
-    ASSERT_TRUE(centre);
-    EXPECT_EQ(centre.getNamedItem("NOM"), std::optional<std::string>(c.nom));
-    EXPECT_EQ(centre.text(), c.text);
-    EXPECT_EQ(AttributeText(centre, "NOM"), c.ansi);
-}
-
-INSTANTIATE_TEST_SUITE_P(XmlDocument, XmlEncodingTest, ::testing::ValuesIn(EncodingCases()),
-                         [](const auto& info) { return std::string(info.param.label); });
-
-// ---------------------------------------------------------------------------------------------
-// Reading attributes.
-
-TEST(XmlDocumentTest, AttributeValuesResolveReferencesAndNormalizeBlanks)
-{
+    const std::string text = "\n  " + rich;
+    const std::string utf8 = "<!-- c -->\n<CENTRE NOM=\"  " + rich + " \t\">" + text + "</CENTRE>\n";
+    const std::u16string utf16 =
+        u"<!-- c -->\n<CENTRE NOM=\"  Àvila € “cita” Œ ñ \t\">\n  Àvila € “cita” Œ ñ</CENTRE>\n";
     const struct
     {
-        const char* source;
-        const char* value;
+        const char* label;
+        std::string bytes;
+        std::string nom;  // the NOM attribute as UTF-8
+        std::string text; // the element's text as UTF-8
+        std::string ansi; // AttributeText(NOM), windows-1252
     } cases[] = {
-        {"a &amp; b", "a & b"},
-        {"&lt;c&gt; &quot;d&quot; &apos;e&apos;", "<c> \"d\" 'e'"},
-        {"&#233;&#xE9;&#x20AC;&#8220;", "éé€“"},
-        // Literal blanks in an attribute read as spaces; character references keep them.
-        {"a\tb\nc", "a b c"},
-        {"a&#9;b&#10;c&#13;", "a\tb\nc\r"},
-        {"", ""},
+        {"UTF-8", utf8, nom, text, richAnsi},
+        {"UTF-8 BOM", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + utf8, nom, text, richAnsi},
+        {"UTF-16LE BOM", Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + utf16, false), nom, text,
+         richAnsi},
+        {"UTF-16BE BOM", Utf16(utf16, true), nom, text, richAnsi},
+        {"windows-1252",
+         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><!-- c --><CENTRE NOM=\"  " + richAnsi +
+             " \t\">\n  " + richAnsi + "</CENTRE>",
+         nom, text, richAnsi},
+        // In ISO-8859-1 byte 0x80 is the control U+0080, which windows-1252 lacks.
+        {"ISO-8859-1",
+         "<?xml version='1.0' encoding='ISO-8859-1'?>\n<!-- c -->\n<CENTRE NOM=' \xC0vila \xF1 \xFF "
+         "\x80'>\xC0vila</CENTRE>\n",
+         " Àvila ñ ÿ \xC2\x80", "Àvila", "\xC0vila \xF1 \xFF ?"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.source);
-        const Document doc =
-            Document::loadMemory(std::string("<CENTRE NOM=\"") + c.source + "\"/>", "centre.xml");
-        EXPECT_EQ(doc.selectSingleNode("/CENTRE").getNamedItem("NOM"), std::optional<std::string>(c.value));
+        SCOPED_TRACE(c.label);
+        Document doc = Document::loadMemory(c.bytes, "centre.xml");
+        Node centre = doc.selectSingleNode("/CENTRE");
+        ASSERT_TRUE(centre);
+        EXPECT_EQ(centre.getNamedItem("NOM"), std::optional<std::string>(c.nom));
+        EXPECT_EQ(centre.text(), c.text);
+        EXPECT_EQ(AttributeText(centre, "NOM"), c.ansi);
+        EXPECT_EQ(doc.toString(), "<!-- c --><CENTRE NOM=\"" + c.nom + "\">" + c.text + "</CENTRE>");
+        centre.setAttribute("NOM", "Ñ€");
+        EXPECT_EQ(doc.toString(), "<!-- c --><CENTRE NOM=\"Ñ€\">" + c.text + "</CENTRE>");
     }
 }
 
-TEST(XmlDocumentTest, AbsentAndEmptyAttributesDiffer)
+// AttributeText trims the value and gives it in windows-1252. An absent attribute, names being
+// case-sensitive, has no value and reads as empty text.
+TEST(XmlDocumentTest, AttributeValuesResolveReferencesAndNormalizeBlanks)
 {
-    const Document doc =
-        Document::loadMemory("<CENTRE BUIT='' BLANC='  \t ' PLE=' x '><AULA/></CENTRE>", "centre.xml");
-    const Node centre = doc.selectSingleNode("/CENTRE");
-    EXPECT_EQ(centre.getNamedItem("BUIT"), std::optional<std::string>(""));
-    EXPECT_EQ(centre.getNamedItem("FALTA"), std::nullopt);
-    EXPECT_EQ(centre.getNamedItem("buit"), std::nullopt);
-    EXPECT_EQ(AttributeText(centre, "BUIT"), "");
-    EXPECT_EQ(AttributeText(centre, "FALTA"), "");
-    EXPECT_EQ(AttributeText(centre, "BLANC"), "");
-    EXPECT_EQ(AttributeText(centre, "PLE"), "x");
-    EXPECT_EQ(AttributeText(Node(), "PLE"), "");
+    // The attribute as written, its value, and AttributeText.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"a &amp; b", "a & b", "a & b"},
+        {"&lt;c&gt; &quot;d&quot; &apos;e&apos;", "<c> \"d\" 'e'", "<c> \"d\" 'e'"},
+        {"&#233;&#xE9;&#x20AC;&#8220;", "éé€“", "\xE9\xE9\x80\x93"},
+        // Literal blanks in an attribute read as spaces; character references keep them.
+        {"a\tb\nc", "a b c", "a b c"},
+        {"a&#9;b&#10;c&#13;", "a\tb\nc\r", "a\tb\nc"},
+        {"", "", ""},
+        {"  \t ", "    ", ""},
+        {" x ", " x ", "x"},
+    };
+    for (const auto& [source, value, text] : cases) {
+        SCOPED_TRACE(source);
+        const Document doc =
+            Document::loadMemory(std::string("<CENTRE NOM=\"") + source + "\"/>", "centre.xml");
+        const Node centre = doc.selectSingleNode("/CENTRE");
+        EXPECT_EQ(centre.getNamedItem("NOM"), std::optional<std::string>(value));
+        EXPECT_EQ(AttributeText(centre, "NOM"), text);
+        EXPECT_EQ(centre.getNamedItem("nom"), std::nullopt);
+        EXPECT_EQ(AttributeText(centre, "FALTA"), "");
+    }
+    EXPECT_EQ(AttributeText(Node(), "NOM"), "");
 }
-
-// ---------------------------------------------------------------------------------------------
-// Selecting elements.
 
 constexpr const char* kAules = R"(<CENTRE CODI="C">
   <AULES CODI="A1">
@@ -169,33 +159,24 @@ constexpr const char* kAules = R"(<CENTRE CODI="C">
 TEST(XmlDocumentTest, SelectNodesFollowsChildPathsInDocumentOrder)
 {
     const Document doc = Document::loadMemory(kAules, "centre.xml");
-    const struct
-    {
-        const char* path;
-        std::vector<std::string> codes;
-    } cases[] = {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"/CENTRE/AULES/AULA", {"1", "2", "3", "4"}},
         {"/CENTRE/AULES", {"A1", "A2"}},
         {"/CENTRE/AULA", {"fora"}},
         {"/CENTRE/AULES/AULA/AULA", {"dins"}},
         {"/CENTRE", {"C"}},
-        {"/ESCOLA/AULES/AULA", {}},
         {"/AULES/AULA", {}},
         {"/CENTRE/aules/AULA", {}},
         {"/CENTRE/AULES/AULA/RES", {}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(Codes(doc.selectNodes(c.path)), c.codes);
-        const Node first = doc.selectSingleNode(c.path);
+    for (const auto& [path, codes] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Codes(doc.selectNodes(path)), codes);
+        const Node first = doc.selectSingleNode(path);
         EXPECT_EQ(first ? first.getNamedItem("CODI").value_or("") : "(cap)",
-                  c.codes.empty() ? "(cap)" : c.codes.front());
+                  codes.empty() ? "(cap)" : codes.front());
     }
-}
-
-TEST(XmlDocumentTest, NodeSelectNodesTakesDirectChildrenOnly)
-{
-    const Document doc = Document::loadMemory(kAules, "centre.xml");
+    // From a node, only its direct children.
     const NodeList aules = doc.selectNodes("/CENTRE/AULES");
     ASSERT_EQ(aules.length(), 2u);
     EXPECT_EQ(Codes(aules.item(0).selectNodes("AULA")), (std::vector<std::string>{"1", "2"}));
@@ -204,37 +185,20 @@ TEST(XmlDocumentTest, NodeSelectNodesTakesDirectChildrenOnly)
     EXPECT_FALSE(aules.item(2));
 }
 
-// ---------------------------------------------------------------------------------------------
-// Refused documents.
-
 TEST(XmlDocumentTest, MalformedDocumentNamesFileLineAndColumn)
 {
-    const struct
-    {
-        const char* xml;
-        const char* message;
-    } cases[] = {
-        {"<CENTRE>\n  <AULES>\n<AULA CODI=1/>\n</AULES></CENTRE>",
-         "El archivo centre.xml no es un documento XML válido (línea 3, columna 12): "
-         "AttValue: \" or ' expected"},
-        {"<CENTRE>\n<AULES>\n</AULA>\n</CENTRE>",
-         "El archivo centre.xml no es un documento XML válido (línea 3, columna 8): "
+    const std::tuple<const char*, int, int, const char*> cases[] = {
+        {"<CENTRE>\n  <AULES>\n<AULA CODI=1/>\n</AULES></CENTRE>", 3, 12, "AttValue: \" or ' expected"},
+        {"<CENTRE>\n<AULES>\n</AULA>\n</CENTRE>", 3, 8,
          "Opening and ending tag mismatch: AULES line 2 and AULA"},
-        {"<CENTRE/>\n<CENTRE/>", "El archivo centre.xml no es un documento XML válido (línea 2, columna 1): "
-                                 "Extra content at the end of the document"},
-        {"<CENTRE>\n<AULA NOM=\"\xC0vila\"/>\n</CENTRE>",
-         "El archivo centre.xml no es un documento XML válido (línea 2, columna 12): "
+        {"<CENTRE/>\n<CENTRE/>", 2, 1, "Extra content at the end of the document"},
+        {"<CENTRE>\n<AULA NOM=\"\xC0vila\"/>\n</CENTRE>", 2, 12,
          "Input is not proper UTF-8, indicate encoding !\nBytes: 0xC0 0x76 0x69 0x6C"},
-        {" \n", "El archivo centre.xml no es un documento XML válido (línea 2, columna 1): "
-                "Start tag expected, '<' not found"},
+        {" \n", 2, 1, "Start tag expected, '<' not found"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.xml);
-        ::testing::internal::CaptureStderr();
-        const std::string message = LoadError(c.xml);
-        const std::string printed = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(message, c.message);
-        EXPECT_EQ(printed, "");
+    for (const auto& [xml, line, column, detail] : cases) {
+        SCOPED_TRACE(xml);
+        EXPECT_EQ(LoadError(xml), Invalid("centre.xml", line, column, detail));
     }
 }
 
@@ -252,22 +216,19 @@ TEST(XmlDocumentTest, EntityDeclarationsAreRefusedQuickly)
     }
     quadratic += "\"/>";
 
-    const struct
-    {
-        const char* label;
-        std::string xml;
-    } cases[] = {
-        {"billion laughs", "<?xml version=\"1.0\"?>\n<!DOCTYPE CENTRE [\n <!ENTITY l0 \"ha\">\n"
-                           " <!ENTITY l1 \"&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;\">\n"
-                           " <!ENTITY l2 \"&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;\">\n"
-                           " <!ENTITY l3 \"&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;\">\n"
-                           " <!ENTITY l4 \"&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;\">\n"
-                           " <!ENTITY l5 \"&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;\">\n"
-                           " <!ENTITY l6 \"&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;\">\n"
-                           " <!ENTITY l7 \"&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;\">\n"
-                           " <!ENTITY l8 \"&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;\">\n"
-                           " <!ENTITY l9 \"&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;\">\n"
-                           "]>\n<CENTRE NOM=\"&l9;\">&l9;</CENTRE>"},
+    // Each level of entities ten times the one below, up to 10^9 copies of "ha".
+    std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE CENTRE [\n <!ENTITY l0 \"ha\">\n";
+    for (int level = 1; level <= 9; ++level) {
+        laughs += " <!ENTITY l" + std::to_string(level) + " \"";
+        for (int i = 0; i < 10; ++i) {
+            laughs += "&l" + std::to_string(level - 1) + ";";
+        }
+        laughs += "\">\n";
+    }
+    laughs += "]>\n<CENTRE NOM=\"&l9;\">&l9;</CENTRE>";
+
+    const std::pair<const char*, std::string> cases[] = {
+        {"billion laughs", laughs},
         {"quadratic", quadratic},
         {"external entity in content",
          "<!DOCTYPE CENTRE [<!ENTITY s SYSTEM \"file://" + secretFile.string() + "\">]><CENTRE>&s;</CENTRE>"},
@@ -279,12 +240,10 @@ TEST(XmlDocumentTest, EntityDeclarationsAreRefusedQuickly)
         {"unparsed entity", "<!DOCTYPE CENTRE [<!NOTATION t SYSTEM \"text\"><!ENTITY s SYSTEM \"" +
                                 secretFile.string() + "\" NDATA t>]><CENTRE/>"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
+    for (const auto& [label, xml] : cases) {
+        SCOPED_TRACE(label);
         const auto start = std::chrono::steady_clock::now();
-        ::testing::internal::CaptureStderr();
-        const std::string message = LoadError(c.xml);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        const std::string message = LoadError(xml);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
         EXPECT_TRUE(message.starts_with("El archivo centre.xml no es un documento XML válido (línea "))
             << message;
@@ -307,32 +266,23 @@ TEST(XmlDocumentTest, FileErrorsNameTheFileInSpanish)
     const auto empty = dir.write("buit.xml", "");
     const auto bad = dir.write("dolent.xml", "<CENTRE>\n<AULA>\n");
     std::filesystem::create_directory(dir / "carpeta.xml");
-    const struct
-    {
-        std::filesystem::path file;
-        std::string message;
-    } cases[] = {
+    const std::pair<std::filesystem::path, std::string> cases[] = {
         {dir / "falta.xml", "No existe el archivo " + (dir / "falta.xml").string()},
         {empty, "El archivo " + empty.string() + " está vacío: no contiene ningún documento XML"},
-        {bad,
-         "El archivo " + bad.string() +
-             " no es un documento XML válido (línea 3, columna 1): Premature end of data in tag AULA line 2"},
+        {bad, Invalid(bad.string(), 3, 1, "Premature end of data in tag AULA line 2")},
         {dir / "carpeta.xml",
          "No se puede leer " + (dir / "carpeta.xml").string() + ": es una carpeta, no un archivo XML"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+    for (const auto& [file, message] : cases) {
+        SCOPED_TRACE(file);
         try {
-            Document::load(c.file);
+            Document::load(file);
             ADD_FAILURE() << "sin error";
         } catch (const Error& e) {
-            EXPECT_EQ(std::string(e.what()), c.message);
+            EXPECT_EQ(std::string(e.what()), message);
         }
     }
 }
-
-// ---------------------------------------------------------------------------------------------
-// Writing.
 
 Document BuildHorari()
 {
@@ -366,39 +316,14 @@ TEST(XmlDocumentTest, WritesBuiltDocumentExactly)
     const auto file = dir / "horari.xml";
     doc.save(file);
     EXPECT_EQ(ReadFile(file), kHorari);
-    const std::string lint = "/usr/bin/xmllint --noout '" + file.string() + "'";
-    EXPECT_EQ(std::system(lint.c_str()), 0);
+    EXPECT_EQ(std::system(("/usr/bin/xmllint --noout '" + file.string() + "'").c_str()), 0);
     EXPECT_EQ(Document::load(file).toString(), kHorari);
-}
-
-TEST(XmlDocumentTest, LoadedDocumentIsWrittenAsUtf8WithoutDeclaration)
-{
-    const struct
-    {
-        const char* label;
-        std::string xml;
-    } cases[] = {
-        {"utf-8", "<!-- c -->\n<CENTRE NOM=\"Àvila\" CODI=\"1\">\n  ñ</CENTRE>\n"},
-        {"iso-8859-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                       "<!-- c -->\n<CENTRE NOM=\"\xC0vila\" CODI=\"1\">\n  \xF1</CENTRE>\n"},
-        {"utf-16", Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
-                         u"<!-- c -->\n<CENTRE NOM=\"Àvila\" CODI=\"1\">\n  ñ</CENTRE>\n",
-                         false)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        Document doc = Document::loadMemory(c.xml, "centre.xml");
-        EXPECT_EQ(doc.toString(), "<!-- c --><CENTRE NOM=\"Àvila\" CODI=\"1\">\n  ñ</CENTRE>");
-        doc.selectSingleNode("/CENTRE").setAttribute("NOM", "Ñ€");
-        EXPECT_EQ(doc.toString(), "<!-- c --><CENTRE NOM=\"Ñ€\" CODI=\"1\">\n  ñ</CENTRE>");
-    }
 }
 
 TEST(XmlDocumentTest, AttributeValuesRoundTrip)
 {
-    const std::string values[] = {
-        "a & b", "<x>", "\"q\" 'a'", "línea1\nlínea2", "\tta\tb", "cr\r\nlf", "  ", "", "]]>", "€ “” 😀",
-    };
+    const std::string values[] = {"a & b", "<x>", "\"q\" 'a'", "línea1\nlínea2", "\tta\tb", "cr\r\nlf",
+                                  "  ",    "",    "]]>",       "€ “” 😀"};
     for (const std::string& value : values) {
         SCOPED_TRACE(value);
         Document doc;
@@ -412,9 +337,8 @@ TEST(XmlDocumentTest, RefusesTextAndNamesXmlCannotHold)
 {
     Document doc;
     Node centre = doc.appendChild(doc.createElement("CENTRE"));
-    const std::string badValues[] = {
-        std::string("a\0b", 3), "\x01", "\x1F", "\xC0vila", "\xED\xA0\x80", "\xEF\xBF\xBF",
-    };
+    const std::string badValues[] = {std::string("a\0b", 3), "\x01",        "\x1F", "\xC0vila",
+                                     "\xED\xA0\x80",         "\xEF\xBF\xBF"};
     for (const std::string& value : badValues) {
         SCOPED_TRACE(testing::PrintToString(value));
         EXPECT_THROW(centre.setAttribute("NOM", value), Error);
