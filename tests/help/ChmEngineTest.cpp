@@ -6,6 +6,7 @@
 #include "help/ChmFile.h"
 #include "help/ChmWindow.h"
 #include "help/Sitemap.h"
+#include "tests/help/DataRow.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -23,17 +24,12 @@
 #include <set>
 
 using namespace zendral::help;
+using zendral::help::test::Row;
 
 namespace
 {
 
 const QString kChm = QStringLiteral(ZENDRAL_HELP_CHM);
-
-// One row of a data table, on one line.
-template <typename... Values> void Row(const char* name, const Values&... values)
-{
-    (QTest::newRow(name) << ... << values);
-}
 
 // Sends one request and returns the window of the help file it names.
 ChmWindow* Ask(ChmEngine& engine, unsigned command, const QString& file,

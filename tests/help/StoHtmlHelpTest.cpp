@@ -4,6 +4,7 @@
 
 #include "help/Ayuda.h"
 #include "help/HelpSystem.h"
+#include "tests/help/DataRow.h"
 
 #include <QApplication>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <vector>
 
 using namespace zendral::help;
+using zendral::help::test::Row;
 
 namespace
 {
@@ -71,12 +73,6 @@ using File = std::optional<QString>;
 
 QString Text(const HtmlHelpCall& call) { return std::get<QString>(call.data); }
 quintptr Number(const HtmlHelpCall& call) { return std::get<quintptr>(call.data); }
-
-// One row of a data table, on one line.
-template <typename... Values> void Row(const char* name, const Values&... values)
-{
-    (QTest::newRow(name) << ... << values);
-}
 
 } // namespace
 
