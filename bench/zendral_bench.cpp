@@ -8,7 +8,6 @@
 #include "import/Prompter.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,7 +76,8 @@ fs::path Centre(const fs::path& dir, int cursos)
     }
     out << "</MATERIES><PLACES>";
     for (int p = 0; p < cursos * 3; ++p) {
-        out << "<PLACA codi=\"" << p << "\" descripcio=\"Professor " << p << "\" curta=\"PR" << p % 7 << "\"/>";
+        out << "<PLACA codi=\"" << p << "\" descripcio=\"Professor " << p << "\" curta=\"PR" << p % 7
+            << "\"/>";
     }
     out << "</PLACES><AULES>";
     for (int a = 0; a < cursos * 2; ++a) {

@@ -12,6 +12,7 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation
     libchm-dev fp-utils
     qt6-translations-l10n
+    clang-format
 )
 
 missing=()
