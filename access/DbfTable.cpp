@@ -9,6 +9,7 @@
 #include "access/Mdx.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -20,6 +21,10 @@ namespace zendral::dbf
 {
 namespace
 {
+
+// Records appended to a table opened exclusively are written once about this many bytes of them
+// are waiting: a few write calls per batch instead of three per record.
+constexpr std::size_t kBatchBytes = 64 * 1024;
 
 // The file in `directory` named `fileName` in any letter case: Windows programs, also under Wine,
 // may have written "proft.dbf" for PROFT. The exact name when there is none.
@@ -60,6 +65,10 @@ struct Table::Impl
     bool bof = true;
     std::string buffer;      // the record being appended or edited
     std::size_t editing = 0; // number of the record being edited
+    // Records of c.records before this number are on disk and counted by the header; the others
+    // are posted appends that the next Flush writes.
+    std::size_t onDisk = 0;
+    std::string batch; // the bytes one Flush writes, kept for its capacity
     // The production index's tags, which every change of the records keeps current.
     std::vector<mdx::Tag> tags;
     // Why the index that the header announces cannot be kept current; writes are refused then.
@@ -168,6 +177,51 @@ struct Table::Impl
         ::unlink(owner.IndexPath().c_str());
     }
 
+    // Writes the posted appends that are not on disk yet. They go in behind the current end of
+    // the records: first all their bytes but the deletion flag of the first one, with a fresh
+    // end-of-file marker after them; until that flag lands the old marker stays where they begin,
+    // so readers that stop at the marker never meet a part of a record. Then the flag, and only
+    // then the header count, which other readers trust. When a write fails the records of this
+    // batch are hidden behind a new marker and dropped from memory too, and Error is thrown.
+    void Flush()
+    {
+        const std::size_t count = c.RecordCount();
+        if (onDisk == count) {
+            return;
+        }
+        const int fd = file.fd();
+        const std::size_t recordLength = c.recordLength;
+        const std::uint64_t at = c.headerLength + std::uint64_t{onDisk} * recordLength;
+        const char* first = c.records.data() + onDisk * recordLength;
+        batch.assign(first + 1, (count - onDisk) * recordLength - 1);
+        batch += kEndOfFile;
+        // Header bytes 1-7: date of the last update and record count.
+        char stamp[7];
+        PutToday(stamp);
+        PutLe(stamp + 3, count, 4);
+        int err = c.endMarked ? 0 : WriteAt(fd, at, &kEndOfFile, 1);
+        if (err == 0) {
+            err = WriteAt(fd, at + 1, batch.data(), batch.size());
+        }
+        if (err == 0) {
+            err = WriteAt(fd, at, first, 1);
+        }
+        if (err == 0) {
+            err = WriteAt(fd, 1, stamp, sizeof stamp);
+        }
+        if (err != 0) {
+            c.endMarked = WriteAt(fd, at, &kEndOfFile, 1) == 0;
+            c.records.resize(onDisk * recordLength);
+            while (!c.live.empty() && c.live.back() >= onDisk) {
+                c.live.pop_back();
+            }
+            pos = std::min(pos, c.live.size());
+            throw Error("No se puede guardar el registro en la tabla " + Name() + ": " + SystemReason(err));
+        }
+        c.endMarked = true;
+        onDisk = count;
+    }
+
     // Writes the whole index afresh from the records, replaces the file atomically and only then
     // announces it in the header again.
     void RebuildIndex()
@@ -175,6 +229,7 @@ struct Table::Impl
         const auto failed = [&](int err) {
             return Error("No se puede guardar el índice de la tabla " + Name() + ": " + SystemReason(err));
         };
+        Flush();
         // The records the index lists are on disk before the header points at it.
         if (::fdatasync(file.fd()) != 0) {
             throw failed(errno);
@@ -286,6 +341,8 @@ struct Table::Impl
         bof = true;
         dirty = false;
         buffer.clear();
+        onDisk = 0;
+        batch = std::string();
         tags.clear();
         indexProblem.clear();
         indexStale = false;
@@ -304,9 +361,11 @@ Table::Table(std::string objectName, std::filesystem::path directory, std::strin
 Table::~Table()
 {
     try {
+        m_impl->Flush();
         m_impl->FinishIndex();
     } catch (...) {
-        // The header already withdrew the index; the table stays valid without it.
+        // The table stays valid without the records that could not be written, and without the
+        // index, which the header already withdrew.
     }
     m_impl->Release();
 }
@@ -458,6 +517,7 @@ void Table::Open(bool exclusive)
     Impl& d = *m_impl;
     d.file = std::move(file);
     d.c = std::move(c);
+    d.onDisk = d.c.RecordCount();
     d.exclusive = exclusive;
     d.dirty = false;
     d.state = State::Browse;
@@ -468,15 +528,17 @@ void Table::Open(bool exclusive)
 
 void Table::Close()
 {
-    std::optional<Error> indexFailure;
+    std::optional<Error> failure;
     try {
+        // An index is written only over records that all reached the disk.
+        m_impl->Flush();
         m_impl->FinishIndex();
     } catch (const Error& e) {
-        indexFailure = e;
+        failure = e;
     }
     const int err = m_impl->Release();
-    if (indexFailure) {
-        throw *indexFailure;
+    if (failure) {
+        throw *failure;
     }
     if (err != 0) {
         throw Error("No se puede guardar la tabla " + m_tableName + ": " + SystemReason(err));
@@ -499,6 +561,7 @@ Table::State Table::state() const { return m_impl->state; }
 void Table::First()
 {
     m_impl->RequireBrowse();
+    m_impl->Flush();
     m_impl->pos = 0;
     m_impl->bof = true;
 }
@@ -511,6 +574,7 @@ void Table::Last()
 {
     Impl& d = *m_impl;
     d.RequireBrowse();
+    d.Flush();
     d.pos = d.c.live.empty() ? 0 : d.c.live.size() - 1;
     d.bof = d.c.live.empty();
 }
@@ -519,6 +583,7 @@ void Table::MoveBy(long count)
 {
     Impl& d = *m_impl;
     d.RequireBrowse();
+    d.Flush();
     const std::size_t n = d.c.live.size();
     if (count > 0) {
         const auto forward = static_cast<unsigned long>(count);
@@ -602,6 +667,8 @@ void Table::Edit()
     }
     d.RequireBrowse();
     d.RequireWritable();
+    // An edit is written in place, over records that are all on disk.
+    d.Flush();
     if (d.pos >= d.c.live.size()) {
         throw Error("La tabla " + m_tableName + " no tiene registro actual");
     }
@@ -642,24 +709,22 @@ void Table::Post()
     if (changesIndex && !d.indexStale) {
         d.MarkIndexStale();
     }
-    const int fd = d.file.fd();
     const std::size_t recordLength = d.c.recordLength;
-    const auto failed = [&](int err) {
-        return Error("No se puede guardar el registro en la tabla " + m_tableName + ": " + SystemReason(err));
-    };
-    // Header bytes 1-7: date of the last update and record count.
-    char stamp[7];
-    PutToday(stamp);
     d.dirty = true;
 
     if (d.state == State::Edit) {
+        assert(d.onDisk == d.c.RecordCount());
         const std::uint64_t at = d.c.headerLength + std::uint64_t{d.editing} * recordLength;
-        int err = WriteAt(fd, at, d.buffer.data(), recordLength);
+        // Header bytes 1-3: date of the last update.
+        char today[3];
+        PutToday(today);
+        int err = WriteAt(d.file.fd(), at, d.buffer.data(), recordLength);
         if (err == 0) {
-            err = WriteAt(fd, 1, stamp, 3);
+            err = WriteAt(d.file.fd(), 1, today, sizeof today);
         }
         if (err != 0) {
-            throw failed(err);
+            throw Error("No se puede guardar el registro en la tabla " + m_tableName + ": " +
+                        SystemReason(err));
         }
         d.c.records.replace(d.editing * recordLength, recordLength, d.buffer);
     } else {
@@ -667,31 +732,14 @@ void Table::Post()
         if (number >= 0xFFFFFFFFu) {
             throw Error("La tabla " + m_tableName + " no admite más registros");
         }
-        const std::uint64_t at = d.c.headerLength + std::uint64_t{number} * recordLength;
-        PutLe(stamp + 3, number + 1, 4);
-        // The record goes in with its deletion flag last. Until that byte lands the previous
-        // end-of-file marker stays at `at`, so readers that stop at the marker never meet a part
-        // of a record; the header count, which other readers trust, is raised only after that.
-        std::string tail = d.buffer.substr(1);
-        tail += kEndOfFile;
-        int err = d.c.endMarked ? 0 : WriteAt(fd, at, &kEndOfFile, 1);
-        if (err == 0) {
-            err = WriteAt(fd, at + 1, tail.data(), tail.size());
-        }
-        if (err == 0) {
-            err = WriteAt(fd, at, d.buffer.data(), 1);
-        }
-        if (err == 0) {
-            err = WriteAt(fd, 1, stamp, sizeof stamp);
-        }
-        if (err != 0) {
-            // Hide whatever part of the record reached the file behind a fresh marker.
-            d.c.endMarked = WriteAt(fd, at, &kEndOfFile, 1) == 0;
-            throw failed(err);
-        }
-        d.c.endMarked = true;
         d.c.records += d.buffer;
         d.c.live.push_back(number);
+        // A shared table is written now, while its lock is exclusive; nobody else can read an
+        // exclusive one, whose appends wait for a full batch. A failed Flush has dropped this
+        // record again, and the append stays pending.
+        if (!d.exclusive || (number + 1 - d.onDisk) * recordLength >= kBatchBytes) {
+            d.Flush();
+        }
         d.pos = d.c.live.size() - 1;
         d.bof = false;
     }
@@ -717,9 +765,11 @@ void Table::Refresh()
 {
     Impl& d = *m_impl;
     d.RequireBrowse();
+    d.Flush();
     const std::size_t current =
         d.pos < d.c.live.size() ? d.c.live[d.pos] : std::numeric_limits<std::size_t>::max();
     d.c = ReadContents(d.file.fd(), m_tableName);
+    d.onDisk = d.c.RecordCount();
     // A stale index keeps the tags it had: Close still has to write it.
     if (!d.indexStale) {
         d.LoadIndex();
