@@ -22,6 +22,9 @@ namespace zendral::dbf
 namespace
 {
 
+// Field names FieldByName remembers as they were asked for.
+constexpr std::size_t kMaxLookups = 64;
+
 // Records appended to a table opened exclusively are written once about this many bytes of them
 // are waiting: a few write calls per batch instead of three per record.
 constexpr std::size_t kBatchBytes = 64 * 1024;
@@ -69,6 +72,9 @@ struct Table::Impl
     // are posted appends that the next Flush writes.
     std::size_t onDisk = 0;
     std::string batch; // the bytes one Flush writes, kept for its capacity
+    // Names FieldByName was asked for, exactly as asked, and the field each one found: a stage
+    // asks for the same few names for every record.
+    std::vector<std::pair<std::string, int>> lookups;
     // The production index's tags, which every change of the records keeps current.
     std::vector<mdx::Tag> tags;
     // Why the index that the header announces cannot be kept current; writes are refused then.
@@ -343,6 +349,7 @@ struct Table::Impl
         buffer.clear();
         onDisk = 0;
         batch = std::string();
+        lookups.clear();
         tags.clear();
         indexProblem.clear();
         indexStale = false;
@@ -636,12 +643,20 @@ std::size_t Table::Position() const
 
 Field Table::FieldByName(std::string_view name)
 {
-    const Impl& d = *m_impl;
+    Impl& d = *m_impl;
     if (!Active()) {
         throw d.NotOpen();
     }
+    for (const auto& [asked, index] : d.lookups) {
+        if (asked == name) {
+            return Field(*this, index);
+        }
+    }
     for (std::size_t i = 0; i < d.c.fields.size(); ++i) {
         if (cp1252::EqualsNoCase(d.c.fields[i].name, name)) {
+            if (d.lookups.size() < kMaxLookups) {
+                d.lookups.emplace_back(name, static_cast<int>(i));
+            }
             return Field(*this, static_cast<int>(i));
         }
     }
@@ -715,11 +730,13 @@ void Table::Post()
     if (d.state == State::Edit) {
         assert(d.onDisk == d.c.RecordCount());
         const std::uint64_t at = d.c.headerLength + std::uint64_t{d.editing} * recordLength;
-        // Header bytes 1-3: date of the last update.
+        // Header bytes 1-3: date of the last update, rewritten only when it changes.
         char today[3];
         PutToday(today);
+        char stored[3] = {};
         int err = WriteAt(d.file.fd(), at, d.buffer.data(), recordLength);
-        if (err == 0) {
+        if (err == 0 && (::pread(d.file.fd(), stored, sizeof stored, 1) != sizeof stored ||
+                         std::memcmp(stored, today, sizeof today) != 0)) {
             err = WriteAt(d.file.fd(), 1, today, sizeof today);
         }
         if (err != 0) {
@@ -770,6 +787,7 @@ void Table::Refresh()
         d.pos < d.c.live.size() ? d.c.live[d.pos] : std::numeric_limits<std::size_t>::max();
     d.c = ReadContents(d.file.fd(), m_tableName);
     d.onDisk = d.c.RecordCount();
+    d.lookups.clear();
     // A stale index keeps the tags it had: Close still has to write it.
     if (!d.indexStale) {
         d.LoadIndex();

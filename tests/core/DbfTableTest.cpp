@@ -746,6 +746,55 @@ TEST(DbfTableBatchTest, TenThousandPostsTakeFewerThanOneWriteCallPerFiftyRecords
     const auto read = DbfRead(dir / "CRASH.DBF");
     ASSERT_EQ(read.records.size(), std::size_t{kRecords});
     EXPECT_EQ(read.records.back(), CrashRow(kRecords - 1));
+
+    // An edit writes its record, and the header's date only when that changes.
+    t.Open(false);
+    const std::uint64_t beforeEdits = WriteCalls();
+    for (int i = 0; i < 1000; ++i, t.Next()) {
+        t.Edit();
+        t.FieldByName("TEXTO").SetAsString("editado " + std::to_string(i));
+        t.Post();
+    }
+    EXPECT_LE(WriteCalls() - beforeEdits, 1001u);
+    t.Close();
+    EXPECT_EQ(DbfRead(dir / "CRASH.DBF").records[999], "999|editado 999");
+
+    // A table last changed on another day gets today's date with its first edit.
+    dir.write("OTRA.DBF", RawTable(0x03, {{"N", 'C', 1}}, {" a"}));
+    Table otra("wwOtra", dir.path(), "OTRA");
+    otra.Open();
+    otra.Edit();
+    otra.FieldByName("N").SetAsString("b");
+    otra.Post();
+    EXPECT_EQ(ReadFile(dir / "OTRA.DBF").substr(1, 3), Today());
+}
+
+TEST(DbfTableTest, FieldByNameFollowsTheFieldsOfTheTableAsOpenedNow)
+{
+    TempDir dir;
+    Table t("wwTabla", dir.path(), "PROFT");
+    for (const auto& [first, second] : {std::pair{"ABREV", "CODI"}, {"CODI", "ABREV"}}) {
+        t.ClearFieldDefs();
+        t.AddFieldDef(first, FieldType::String, 4);
+        t.AddFieldDef(second, FieldType::String, 6);
+        t.CreateTable();
+        t.Open();
+        t.Append();
+        t.FieldByName("abrev").SetAsString("MAT");
+        t.FieldByName("CODI").SetAsString("123");
+        t.Post();
+        EXPECT_EQ(t.FieldByName("abrev").Info().name, "ABREV");
+        EXPECT_EQ(t.FieldByName("ABREV").AsString(), "MAT");
+        EXPECT_EQ(t.FieldByName("CODI").AsString(), "123");
+        t.Close();
+    }
+    // Another program rewrites the table with other fields while it is open.
+    t.Open(false);
+    EXPECT_EQ(t.FieldByName("CODI").AsString(), "123");
+    dir.write("PROFT.DBF", RawTable(0x03, {{"NOMBRE", 'C', 2}, {"CODI", 'C', 3}}, {" xy456"}));
+    t.Refresh();
+    EXPECT_EQ(t.FieldByName("CODI").AsString(), "456");
+    EXPECT_EQ(ErrorOf([&] { t.FieldByName("ABREV"); }), "wwTabla: No se encuentra el campo 'ABREV'");
 }
 
 // ---- Crash safety ---------------------------------------------------------------------------
