@@ -641,6 +641,18 @@ std::size_t Table::Position() const
     return d.state == State::Insert ? d.c.live.size() : d.pos;
 }
 
+std::size_t Table::RecordNumber() const
+{
+    const Impl& d = *m_impl;
+    if (!Active()) {
+        throw d.NotOpen();
+    }
+    if (d.state == State::Insert) {
+        return d.c.RecordCount() + 1;
+    }
+    return d.pos < d.c.live.size() ? d.c.live[d.pos] + 1 : 0;
+}
+
 Field Table::FieldByName(std::string_view name)
 {
     Impl& d = *m_impl;

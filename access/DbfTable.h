@@ -144,6 +144,9 @@ public:
     std::size_t RecordCount() const;
     // Position among the live records, from 0; RecordCount() at Eof.
     std::size_t Position() const;
+    // Number of the current record in the file, from 1, deleted records counted (dBase's
+    // RECNO()); the number it will get while appending, 0 at Eof.
+    std::size_t RecordNumber() const;
 
     Field FieldByName(std::string_view name);
     const std::vector<FieldInfo>& Fields() const;

@@ -36,8 +36,11 @@ private:
     std::filesystem::path m_salida;
 };
 
+// Whether Periodo can number `hora`: a finite value whose period fits a long long.
+bool PeriodoEnRango(double hora, bool mediasHoras);
+
 // Period number of a session from its HORA: the whole part, or with half periods 2 x whole part
-// for a fraction and 2 x whole part - 1 without one.
+// for a fraction and 2 x whole part - 1 without one. `hora` must be PeriodoEnRango.
 long long Periodo(double hora, bool mediasHoras);
 
 } // namespace zendral

@@ -445,6 +445,15 @@ TEST(DbfTableTest, MovesAmongLiveRecordsAndRefreshSeesRecordsAddedByAnotherProgr
         steps[i].first();
         EXPECT_EQ(at(), steps[i].second) << "step " << i;
     }
+    // Record numbers count the deleted records too, as dBase's RECNO() does.
+    std::vector<std::size_t> numbers;
+    for (t.First(); !t.Eof(); t.Next()) {
+        numbers.push_back(t.RecordNumber());
+    }
+    EXPECT_EQ(numbers, (std::vector<std::size_t>{1, 3, 4, 7}));
+    EXPECT_EQ(t.RecordNumber(), 0u) << "at Eof";
+    t.Prior();
+    t.Prior();
 
     // Another program that does not lock rewrites the table with a record more.
     records.push_back(" e");
@@ -452,6 +461,7 @@ TEST(DbfTableTest, MovesAmongLiveRecordsAndRefreshSeesRecordsAddedByAnotherProgr
     t.Refresh();
     EXPECT_EQ(t.RecordCount(), 5u);
     EXPECT_EQ(at(), "c@2");
+    EXPECT_EQ(t.RecordNumber(), 4u);
 }
 
 TEST(DbfTableTest, DamagedTablesGiveClearErrors)
