@@ -73,8 +73,10 @@ struct Table::Impl
     std::size_t onDisk = 0;
     std::string batch; // the bytes one Flush writes, kept for its capacity
     // Names FieldByName was asked for, exactly as asked, and the field each one found: a stage
-    // asks for the same few names for every record.
+    // asks for the same few names, in the same order, for every record, so the search starts
+    // after the last one found.
     std::vector<std::pair<std::string, int>> lookups;
+    std::size_t nextLookup = 0;
     // The production index's tags, which every change of the records keeps current.
     std::vector<mdx::Tag> tags;
     // Why the index that the header announces cannot be kept current; writes are refused then.
@@ -659,9 +661,11 @@ Field Table::FieldByName(std::string_view name)
     if (!Active()) {
         throw d.NotOpen();
     }
-    for (const auto& [asked, index] : d.lookups) {
-        if (asked == name) {
-            return Field(*this, index);
+    for (std::size_t k = 0, n = d.lookups.size(); k < n; ++k) {
+        const std::size_t at = (d.nextLookup + k) % n;
+        if (d.lookups[at].first == name) {
+            d.nextLookup = at + 1;
+            return Field(*this, d.lookups[at].second);
         }
     }
     for (std::size_t i = 0; i < d.c.fields.size(); ++i) {
