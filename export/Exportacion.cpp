@@ -109,17 +109,14 @@ std::string Utf8(const std::string& ansi) { return cp1252::ToUtf8(ansi); }
 
 bool PeriodoEnRango(double hora, bool mediasHoras)
 {
-    // 2^63 and 2^62 are exact doubles; NaN fails every comparison.
+    // 2^63 and 2^62 are exact doubles; NaN fails every comparison. With half periods, 2 x whole
+    // part must fit, also before the 1 is taken off.
     constexpr double kLimite = -static_cast<double>(std::numeric_limits<long long>::min());
     const double entera = std::trunc(hora);
     if (!mediasHoras) {
         return entera >= -kLimite && entera < kLimite;
     }
-    // 2 x whole part with a fraction, 2 x whole part - 1 without one.
-    if (hora - entera > 0) {
-        return entera >= -kLimite / 2 && entera < kLimite / 2;
-    }
-    return entera > -kLimite / 2 && entera <= kLimite / 2;
+    return entera > -kLimite / 2 && entera < kLimite / 2;
 }
 
 long long Periodo(double hora, bool mediasHoras)

@@ -282,11 +282,12 @@ TEST_F(ExportacionTest, HourBeyondTheRangeOfAPeriodEndsTheRunNamingTheRecord)
         // 2^63 is one more than the largest period; -2^63 is the smallest.
         {{{"1", "1"}, {"1", "9223372036854775808"}}, "El valor 9223372036854775808" + fuera},
         {{{"1", "1"}, {"1", "-9223372036854775808"}}, ""},
-        // With half periods a period is about twice the hour: 2^62 gives 2^63 - 1, -2^62 would
-        // give one less than the smallest, the next double above 2^62 too much.
-        {{{"1", "1.5"}, {"1", "4611686018427387904"}}, ""},
+        // With half periods a period is about twice the hour: +-2^62 are too far, the doubles
+        // next to them towards 0 are not.
+        {{{"1", "1.5"}, {"1", "4611686018427387904"}}, "El valor 4611686018427387904" + fuera},
         {{{"1", "1.5"}, {"1", "-4611686018427387904"}}, "El valor -4611686018427387904" + fuera},
-        {{{"1", "1.5"}, {"1", "4611686018427388928"}}, "El valor 4611686018427388928" + fuera},
+        {{{"1", "1.5"}, {"1", "4611686018427386880"}}, ""},
+        {{{"1", "1.5"}, {"1", "-4611686018427386880"}}, ""},
         // Records of day 0 get no period.
         {{{"1", "1"}, {"0", "1e+30"}}, ""},
     };
