@@ -36,7 +36,8 @@ private:
     std::filesystem::path m_salida;
 };
 
-// Whether Periodo can number `hora`: a finite value whose period fits a long long.
+// Whether Periodo can number `hora`: a finite value whose whole part, and with half periods twice
+// that, fits a long long.
 bool PeriodoEnRango(double hora, bool mediasHoras);
 
 // Period number of a session from its HORA: the whole part, or with half periods 2 x whole part
