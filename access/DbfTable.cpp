@@ -1,21 +1,20 @@
 #include "access/DbfTable.h"
 
 #include "access/AtomicFile.h"
+#include "access/Bytes.h"
 #include "access/CodePage.h"
+#include "access/DbfFormat.h"
+#include "access/Decimal.h"
 #include "access/Error.h"
 #include "access/Mdx.h"
 
 #include <algorithm>
-#include <bit>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zendral::dbf
@@ -23,796 +22,12 @@ namespace zendral::dbf
 namespace
 {
 
-// How a table lays out its header and which binary field encodings it uses.
-enum class Layout
-{
-    DBase,  // dBase III+/IV (and FoxPro 2): 32-byte header and descriptors, text fields
-    FoxPro, // Visual FoxPro family: as DBase, plus little-endian binary I, B, Y and T fields
-    Level7, // dBase level 7: 68-byte header, 48-byte descriptors, big-endian binary fields
-};
+// Field names FieldByName remembers as they were asked for.
+constexpr std::size_t kMaxLookups = 64;
 
-constexpr char kEndOfFile = 0x1A;
-constexpr char kTerminator = 0x0D;
-constexpr char kLive = ' ';
-constexpr char kDeleted = '*';
-constexpr std::size_t kHeaderSize = 32;
-constexpr std::size_t kDescriptorSize = 32;
-constexpr std::size_t kLevel7HeaderSize = 68;
-constexpr std::size_t kLevel7DescriptorSize = 48;
-// Header byte that announces the production index, and the byte of a field descriptor that marks
-// the key field of one of its tags.
-constexpr std::size_t kIndexFlagAt = 28;
-constexpr std::size_t kFieldIndexFlagAt = 31;
-constexpr unsigned char kVersion = 0x03;
-constexpr unsigned char kLanguageDriver = 0x57;
-constexpr std::size_t kMaxFields = 255;
-constexpr std::size_t kMaxRecordLength = 0xFFFF;
-constexpr int kMaxNameLength = 10;
-constexpr int kMaxStringWidth = 254;
-constexpr int kIntegerWidth = 11;
-constexpr int kFloatWidth = 20;
-constexpr int kFloatDecimals = 4;
-constexpr std::int64_t kMillisecondsPerDay = 86400000;
-// Days from 0001-01-01 (day 1 in dBase 7 timestamps) and from the Julian day 0 (FoxPro datetimes)
-// to 1970-01-01.
-constexpr std::int64_t kOrdinalOfEpoch = 719163;
-constexpr std::int64_t kJulianDayOfEpoch = 2440588;
-
-std::uint64_t GetLe(const char* p, int size)
-{
-    std::uint64_t v = 0;
-    for (int i = size - 1; i >= 0; --i) {
-        v = (v << 8) | static_cast<unsigned char>(p[i]);
-    }
-    return v;
-}
-
-std::uint64_t GetBe(const char* p, int size)
-{
-    std::uint64_t v = 0;
-    for (int i = 0; i < size; ++i) {
-        v = (v << 8) | static_cast<unsigned char>(p[i]);
-    }
-    return v;
-}
-
-void PutLe(char* p, std::uint64_t v, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        p[i] = static_cast<char>(v & 0xFF);
-        v >>= 8;
-    }
-}
-
-bool IsBlank(char ch) { return ch == ' ' || ch == '\0'; }
-
-bool AllOf(std::string_view raw, std::string_view set)
-{
-    return raw.find_first_not_of(set) == std::string_view::npos;
-}
-
-std::string_view TrimRight(std::string_view s)
-{
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-std::string_view Trim(std::string_view s)
-{
-    s = TrimRight(s);
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    return s;
-}
-
-// Field contents are windows-1252; messages are UTF-8.
-std::string Quoted(std::string_view ansi) { return "'" + cp1252::ToUtf8(ansi) + "'"; }
-
-// Today's date as the header stores it: year - 1900, month, day.
-void PutToday(char* p)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm t = {};
-    localtime_r(&now, &t);
-    p[0] = static_cast<char>(std::clamp(t.tm_year, 0, 255));
-    p[1] = static_cast<char>(t.tm_mon + 1);
-    p[2] = static_cast<char>(t.tm_mday);
-}
-
-// ---- Exact decimal numbers ------------------------------------------------------------------
-
-// A decimal number kept as its digits, so that fields are read and written without binary
-// rounding.
-struct Decimal
-{
-    bool negative = false;
-    std::string whole;    // digits before the point, without leading zeros
-    std::string fraction; // digits after the point, without trailing zeros
-};
-
-void Normalize(Decimal& d)
-{
-    d.whole.erase(0, std::min(d.whole.find_first_not_of('0'), d.whole.size()));
-    const std::size_t last = d.fraction.find_last_not_of('0');
-    d.fraction.resize(last == std::string::npos ? 0 : last + 1);
-    if (d.whole.empty() && d.fraction.empty()) {
-        d.negative = false;
-    }
-}
-
-bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
-
-// Reads "[sign] digits [. digits] [e [sign] digits]" with nothing around it; exponents are
-// limited so that a hostile text cannot ask for millions of digits.
-std::optional<Decimal> ParseDecimal(std::string_view s)
-{
-    constexpr int kMaxExponent = 400;
-    Decimal d;
-    std::size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        d.negative = s[i] == '-';
-        ++i;
-    }
-    while (i < s.size() && IsDigit(s[i])) {
-        d.whole += s[i++];
-    }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && IsDigit(s[i])) {
-            d.fraction += s[i++];
-        }
-    }
-    if (d.whole.empty() && d.fraction.empty()) {
-        return std::nullopt;
-    }
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        ++i;
-        bool negativeExponent = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-            negativeExponent = s[i] == '-';
-            ++i;
-        }
-        if (i == s.size()) {
-            return std::nullopt;
-        }
-        int exponent = 0;
-        for (; i < s.size() && IsDigit(s[i]); ++i) {
-            exponent = exponent * 10 + (s[i] - '0');
-            if (exponent > kMaxExponent) {
-                return std::nullopt;
-            }
-        }
-        // Move the point: digits stay, only the split between whole and fraction changes.
-        const std::string digits = d.whole + d.fraction;
-        const long point = static_cast<long>(d.whole.size()) + (negativeExponent ? -exponent : exponent);
-        if (point <= 0) {
-            d.whole.clear();
-            d.fraction = std::string(static_cast<std::size_t>(-point), '0') + digits;
-        } else if (static_cast<std::size_t>(point) >= digits.size()) {
-            d.whole = digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
-            d.fraction.clear();
-        } else {
-            d.whole = digits.substr(0, static_cast<std::size_t>(point));
-            d.fraction = digits.substr(static_cast<std::size_t>(point));
-        }
-    }
-    if (i != s.size()) {
-        return std::nullopt;
-    }
-    Normalize(d);
-    return d;
-}
-
-// Rounds to `places` decimals: halves go away from zero, or to the even neighbour.
-Decimal Round(Decimal d, std::size_t places, bool halfEven)
-{
-    if (d.fraction.size() <= places) {
-        return d;
-    }
-    const char next = d.fraction[places];
-    // The fraction has no trailing zeros, so any digit after `next` makes it more than a half.
-    const bool moreThanHalf = d.fraction.size() > places + 1;
-    d.fraction.resize(places);
-    bool up = next > '5';
-    if (next == '5') {
-        if (moreThanHalf || !halfEven) {
-            up = true;
-        } else {
-            const std::string& kept = places > 0 ? d.fraction : d.whole;
-            up = !kept.empty() && (kept.back() - '0') % 2 == 1;
-        }
-    }
-    if (up) {
-        std::string digits = d.whole + d.fraction;
-        std::size_t i = digits.size();
-        while (i > 0 && digits[i - 1] == '9') {
-            digits[--i] = '0';
-        }
-        if (i == 0) {
-            digits.insert(digits.begin(), '1');
-        } else {
-            ++digits[i - 1];
-        }
-        d.whole = digits.substr(0, digits.size() - places);
-        d.fraction = digits.substr(digits.size() - places);
-    }
-    Normalize(d);
-    return d;
-}
-
-// Shortest form: "3", "1.5", "-2", "0.25".
-std::string ShortestText(const Decimal& d)
-{
-    std::string s = d.negative ? "-" : "";
-    s += d.whole.empty() ? "0" : d.whole;
-    if (!d.fraction.empty()) {
-        s += '.' + d.fraction;
-    }
-    return s;
-}
-
-// As a numeric field stores it: exactly `decimals` digits after the point, halves rounded away
-// from zero.
-std::string FixedText(const Decimal& value, std::size_t decimals)
-{
-    Decimal d = Round(value, decimals, false);
-    std::string s = d.negative ? "-" : "";
-    s += d.whole.empty() ? "0" : d.whole;
-    if (decimals > 0) {
-        d.fraction.resize(decimals, '0');
-        s += '.' + d.fraction;
-    }
-    return s;
-}
-
-std::optional<Decimal> FromDouble(double v)
-{
-    if (!std::isfinite(v)) {
-        return std::nullopt;
-    }
-    // The shortest fixed form that reads back as the same double; 1e308 and 5e-324 both fit.
-    char buffer[400];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed);
-    if (result.ec != std::errc()) {
-        return std::nullopt;
-    }
-    return ParseDecimal(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)));
-}
-
-Decimal FromInteger(std::int64_t v) { return *ParseDecimal(std::to_string(v)); }
-
-// An integer counted in units of 10^-scale (FoxPro currency).
-Decimal FromScaled(std::int64_t v, std::size_t scale)
-{
-    Decimal d;
-    d.negative = v < 0;
-    const std::uint64_t magnitude =
-        d.negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-    std::string digits = std::to_string(magnitude);
-    if (digits.size() <= scale) {
-        digits.insert(0, scale + 1 - digits.size(), '0');
-    }
-    d.whole = digits.substr(0, digits.size() - scale);
-    d.fraction = digits.substr(digits.size() - scale);
-    Normalize(d);
-    return d;
-}
-
-// ---- Dates ----------------------------------------------------------------------------------
-
-struct CivilDate
-{
-    std::int64_t year;
-    int month;
-    int day;
-};
-
-// Proleptic Gregorian date of a day counted from 1970-01-01; works in 400-year eras of 146097
-// days so that any 64-bit count converts without overflow or loops.
-CivilDate DateFromDays(std::int64_t days)
-{
-    days += 719468; // from 0000-03-01, so that the leap day ends each year
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
-std::string DateText(const CivilDate& d)
-{
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04lld", d.day, d.month, static_cast<long long>(d.year));
-    return buffer;
-}
-
-std::string DateTimeText(std::int64_t days, std::int64_t milliseconds)
-{
-    const std::int64_t seconds = milliseconds / 1000;
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, " %02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return DateText(DateFromDays(days)) + buffer;
-}
-
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-// "YYYYMMDD" as D fields hold it; nullopt unless it is a real date.
-std::optional<CivilDate> ParseDate(std::string_view raw)
-{
-    if (raw.size() != 8 || !AllOf(raw, "0123456789")) {
-        return std::nullopt;
-    }
-    const auto number = [&](std::size_t at, std::size_t size) {
-        int v = 0;
-        for (std::size_t i = at; i < at + size; ++i) {
-            v = v * 10 + (raw[i] - '0');
-        }
-        return v;
-    };
-    const int year = number(0, 4);
-    const int month = number(4, 2);
-    const int day = number(6, 2);
-    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1) {
-        return std::nullopt;
-    }
-    if (day > kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0)) {
-        return std::nullopt;
-    }
-    return CivilDate{year, month, day};
-}
-
-// ---- Reading a table ------------------------------------------------------------------------
-
-// Everything Open reads from the file.
-struct Contents
-{
-    Layout layout = Layout::DBase;
-    std::size_t headerLength = 0;
-    std::size_t recordLength = 1;
-    std::vector<FieldInfo> fields;
-    std::string records;           // every record in file order, deleted ones included
-    std::vector<std::size_t> live; // numbers (from 0) of the records not marked deleted
-    bool endMarked = false;        // the byte after the last record is the end-of-file marker
-    bool writable = false;         // this engine knows how to write every field of the table
-    bool indexFlag = false;        // the header announces a production index
-
-    std::size_t RecordCount() const { return records.size() / recordLength; }
-};
-
-// Width that a binary field type must have; 0 for the text types.
-int BinaryWidth(char type, Layout layout)
-{
-    switch (type) {
-    case 'I':
-    case '+':
-        return 4;
-    case 'O':
-    case 'Y':
-    case 'T':
-    case '@':
-        return 8;
-    case 'B': // a double in FoxPro tables; elsewhere a memo block number kept as text
-        return layout == Layout::FoxPro ? 8 : 0;
-    default:
-        return 0;
-    }
-}
-
-std::string ReadAt(int fd, std::uint64_t offset, std::size_t size, const std::string& table)
-{
-    std::string data(size, '\0');
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, data.data() + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw Error("No se puede leer la tabla " + table + ": " + SystemReason(errno));
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    data.resize(done);
-    return data;
-}
-
-// Returns 0 or the errno of the failure.
-int WriteAt(int fd, std::uint64_t offset, const char* data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (n == 0) {
-            return ENOSPC;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-Contents ReadContents(int fd, const std::string& table)
-{
-    const auto damaged = [&](const std::string& what) {
-        return Error("La tabla " + table + " está dañada: " + what);
-    };
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0) {
-        throw Error("No se puede leer la tabla " + table + ": " + SystemReason(errno));
-    }
-    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
-
-    Contents c;
-    const std::string head = ReadAt(fd, 0, kHeaderSize, table);
-    if (head.size() < kHeaderSize) {
-        throw damaged("el archivo es demasiado corto para ser una tabla (" + std::to_string(head.size()) +
-                      " bytes)");
-    }
-    const auto version = static_cast<unsigned char>(head[0]);
-    if (version == 0x04 || version == 0x8C) {
-        c.layout = Layout::Level7;
-    } else if (version >= 0x30 && version <= 0x32) {
-        c.layout = Layout::FoxPro;
-    } else if ((version & 0x07) == 0x03 || version == 0xF5 || version == 0xFB) {
-        c.layout = Layout::DBase;
-    } else {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", version);
-        throw damaged(std::string("no es una tabla dBase (versión ") + hex + ")");
-    }
-    const bool level7 = c.layout == Layout::Level7;
-    const std::size_t firstDescriptor = level7 ? kLevel7HeaderSize : kHeaderSize;
-    const std::size_t descriptorSize = level7 ? kLevel7DescriptorSize : kDescriptorSize;
-
-    const std::uint64_t count = GetLe(head.data() + 4, 4);
-    c.indexFlag = head[kIndexFlagAt] != 0;
-    c.headerLength = GetLe(head.data() + 8, 2);
-    c.recordLength = GetLe(head.data() + 10, 2);
-    if (c.headerLength < firstDescriptor + 1) {
-        throw damaged("la cabecera dice medir " + std::to_string(c.headerLength) + " bytes");
-    }
-    if (c.headerLength > fileSize) {
-        throw damaged("el archivo termina dentro de la cabecera");
-    }
-    const std::string header = ReadAt(fd, 0, c.headerLength, table);
-    if (header.size() < c.headerLength) {
-        throw damaged("el archivo termina dentro de la cabecera");
-    }
-
-    std::size_t widths = 0;
-    for (std::size_t at = firstDescriptor; at + descriptorSize <= c.headerLength && header[at] != kTerminator;
-         at += descriptorSize) {
-        const char* d = header.data() + at;
-        FieldInfo f;
-        std::string_view name(d, level7 ? 32 : 11);
-        f.name = Trim(name.substr(0, name.find('\0')));
-        f.type = d[level7 ? 32 : 11];
-        f.width = static_cast<unsigned char>(d[level7 ? 33 : 16]);
-        f.decimals = static_cast<unsigned char>(d[level7 ? 34 : 17]);
-        if (f.type == 'C' && !level7) {
-            // Text fields longer than 255 keep the high byte of their width in the decimals.
-            f.width += f.decimals * 256;
-            f.decimals = 0;
-        }
-        const std::string shown = cp1252::ToUtf8(f.name);
-        if (f.width == 0) {
-            throw damaged("el campo " + shown + " tiene ancho 0");
-        }
-        const int binaryWidth = BinaryWidth(f.type, c.layout);
-        if (binaryWidth != 0 && f.width != binaryWidth) {
-            throw damaged("el campo " + shown + " de tipo " + Quoted(std::string(1, f.type)) +
-                          " tiene ancho " + std::to_string(f.width) + " en lugar de " +
-                          std::to_string(binaryWidth));
-        }
-        f.offset = static_cast<int>(1 + widths);
-        widths += static_cast<std::size_t>(f.width);
-        c.fields.push_back(std::move(f));
-    }
-    if (c.fields.empty()) {
-        throw damaged("no tiene campos");
-    }
-    if (1 + widths > c.recordLength) {
-        throw damaged("sus campos ocupan " + std::to_string(1 + widths) +
-                      " bytes por registro, pero la cabecera dice " + std::to_string(c.recordLength));
-    }
-
-    const std::uint64_t complete = (fileSize - c.headerLength) / c.recordLength;
-    const auto truncated = [&](std::uint64_t present) {
-        return damaged("la cabecera indica " + std::to_string(count) +
-                       " registros, pero el archivo solo contiene " + std::to_string(present));
-    };
-    if (count > complete) {
-        throw truncated(complete);
-    }
-    const auto dataSize = static_cast<std::size_t>(count * c.recordLength);
-    // One byte more to learn whether the end-of-file marker follows the last record.
-    c.records = ReadAt(fd, c.headerLength, dataSize + 1, table);
-    if (c.records.size() < dataSize) {
-        throw truncated(c.records.size() / c.recordLength);
-    }
-    c.endMarked = c.records.size() > dataSize && c.records[dataSize] == kEndOfFile;
-    c.records.resize(dataSize);
-
-    c.live.reserve(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < count; ++i) {
-        const char flag = c.records[i * c.recordLength];
-        if (flag == kLive) {
-            c.live.push_back(i);
-        } else if (flag != kDeleted) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(flag));
-            throw damaged("el registro " + std::to_string(i + 1) + " tiene una marca de borrado no válida (" +
-                          hex + ")");
-        }
-    }
-
-    c.writable =
-        c.layout == Layout::DBase && std::all_of(c.fields.begin(), c.fields.end(), [](const FieldInfo& f) {
-            return std::string_view("CNFLD").find(f.type) != std::string_view::npos;
-        });
-    return c;
-}
-
-// ---- Field values ---------------------------------------------------------------------------
-
-// What a field reading needs to know besides the bytes.
-struct FieldContext
-{
-    const std::string& table;
-    Layout layout;
-    const FieldInfo& info;
-
-    std::string Field() const { return cp1252::ToUtf8(info.name); }
-
-    Error Unsupported() const
-    {
-        return Error("La tabla " + table + " tiene el campo " + Field() + " de un tipo no soportado (" +
-                     Quoted(std::string(1, info.type)) + ")");
-    }
-
-    Error BadValue(const char* what, std::string_view raw) const
-    {
-        return Error("La tabla " + table + " tiene en el campo " + Field() + " " + what + ": " + Quoted(raw));
-    }
-};
-
-bool AllZero(std::string_view raw) { return AllOf(raw, std::string_view("\0", 1)); }
-
-// Level 7 binary numbers are big-endian with the sign bit flipped (and, for negative doubles, all
-// bits inverted) so that their bytes sort in numeric order.
-std::int32_t Level7Integer(const char* p)
-{
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(GetBe(p, 4)) ^ 0x80000000u);
-}
-
-double Level7Double(const char* p)
-{
-    std::uint64_t bits = GetBe(p, 8);
-    bits = (bits & 0x8000000000000000u) != 0 ? bits ^ 0x8000000000000000u : ~bits;
-    return std::bit_cast<double>(bits);
-}
-
-std::string DoubleText(const FieldContext& ctx, double v, std::string_view raw)
-{
-    const auto d = FromDouble(v);
-    if (!d) {
-        throw ctx.BadValue("un número no válido", raw);
-    }
-    return ShortestText(*d);
-}
-
-std::string ReadString(const FieldContext& ctx, std::string_view raw)
-{
-    const bool level7 = ctx.layout == Layout::Level7;
-    switch (ctx.info.type) {
-    case 'C':
-        return std::string(TrimRight(raw));
-    case 'N':
-    case 'F': {
-        const std::string_view text = Trim(raw);
-        if (text.empty()) {
-            return {};
-        }
-        const auto d = ParseDecimal(text);
-        if (!d) {
-            throw ctx.BadValue("un número no válido", text);
-        }
-        return ShortestText(*d);
-    }
-    case 'L':
-        switch (raw[0]) {
-        case 'T':
-        case 't':
-        case 'Y':
-        case 'y':
-            return "T";
-        case 'F':
-        case 'f':
-        case 'N':
-        case 'n':
-            return "F";
-        case ' ':
-        case '?':
-        case '\0':
-            return {};
-        default:
-            throw ctx.BadValue("un valor lógico no válido", raw);
-        }
-    case 'D': {
-        if (AllOf(raw, std::string_view(" 0\0", 3))) {
-            return {};
-        }
-        const auto date = ParseDate(raw);
-        if (!date) {
-            throw ctx.BadValue("una fecha no válida", raw);
-        }
-        return DateText(*date);
-    }
-    case 'I':
-    case '+':
-        if (level7) {
-            return AllZero(raw) ? std::string() : std::to_string(Level7Integer(raw.data()));
-        }
-        return std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLe(raw.data(), 4))));
-    case 'O':
-        if (level7) {
-            return AllZero(raw) ? std::string() : DoubleText(ctx, Level7Double(raw.data()), raw);
-        }
-        return DoubleText(ctx, std::bit_cast<double>(GetLe(raw.data(), 8)), raw);
-    case 'B':
-        if (ctx.layout != Layout::FoxPro) {
-            throw ctx.Unsupported();
-        }
-        return DoubleText(ctx, std::bit_cast<double>(GetLe(raw.data(), 8)), raw);
-    case 'Y':
-        return ShortestText(FromScaled(static_cast<std::int64_t>(GetLe(raw.data(), 8)), 4));
-    case 'T': {
-        // Julian day and milliseconds since midnight, both little-endian; day 0 means empty.
-        const auto day = static_cast<std::int64_t>(GetLe(raw.data(), 4));
-        if (day == 0 || AllOf(raw, " ")) {
-            return {};
-        }
-        return DateTimeText(day - kJulianDayOfEpoch, static_cast<std::int64_t>(GetLe(raw.data() + 4, 4)));
-    }
-    case '@': {
-        // A big-endian double counting milliseconds, where 0001-01-01 is day 1.
-        const double ms = std::bit_cast<double>(GetBe(raw.data(), 8));
-        if (ms == 0) {
-            return {};
-        }
-        if (!(ms > 0 && ms < 1e18)) {
-            throw ctx.BadValue("una fecha y hora no válida", raw);
-        }
-        const auto total = static_cast<std::int64_t>(ms);
-        return DateTimeText(total / kMillisecondsPerDay - kOrdinalOfEpoch, total % kMillisecondsPerDay);
-    }
-    default:
-        throw ctx.Unsupported();
-    }
-}
-
-// The text that AsInteger and AsFloat convert: numbers as stored, texts without surrounding blanks.
-std::string NumberText(const FieldContext& ctx, std::string_view raw)
-{
-    switch (ctx.info.type) {
-    case 'C':
-    case 'N':
-    case 'F':
-        return std::string(Trim(raw));
-    default:
-        return ReadString(ctx, raw);
-    }
-}
-
-bool ReadIsNull(const FieldContext& ctx, std::string_view raw)
-{
-    const bool level7 = ctx.layout == Layout::Level7;
-    switch (ctx.info.type) {
-    case 'C':
-    case 'N':
-    case 'F':
-        return AllOf(raw, std::string_view(" \0", 2));
-    case 'D':
-        return AllOf(raw, std::string_view(" 0\0", 3));
-    case 'L':
-        return raw[0] == ' ' || raw[0] == '?' || raw[0] == '\0';
-    case 'I':
-    case '+':
-    case 'O':
-        return level7 && AllZero(raw);
-    case '@':
-        return AllZero(raw);
-    case 'T':
-        return GetLe(raw.data(), 4) == 0 || AllOf(raw, " ");
-    case 'Y':
-        return false;
-    case 'B':
-        if (ctx.layout == Layout::FoxPro) {
-            return false;
-        }
-        throw ctx.Unsupported();
-    default:
-        throw ctx.Unsupported();
-    }
-}
-
-// 'T', 'F' or ' ' for the texts a logical field accepts; 0 for anything else.
-char ParseLogical(std::string_view ansi)
-{
-    const std::string text = cp1252::Upper(Trim(ansi));
-    static constexpr std::string_view kTrue[] = {"T", "Y", "S", "1", "TRUE", "YES", "SI", "S\xCD"};
-    static constexpr std::string_view kFalse[] = {"F", "N", "0", "FALSE", "NO"};
-    if (text.empty() || text == "?") {
-        return ' ';
-    }
-    if (std::find(std::begin(kTrue), std::end(kTrue), text) != std::end(kTrue)) {
-        return 'T';
-    }
-    if (std::find(std::begin(kFalse), std::end(kFalse), text) != std::end(kFalse)) {
-        return 'F';
-    }
-    return 0;
-}
-
-bool IsValidName(std::string_view name)
-{
-    if (name.empty() || name.size() > kMaxNameLength || !(name[0] >= 'A' && name[0] <= 'Z')) {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(),
-                       [](char ch) { return (ch >= 'A' && ch <= 'Z') || IsDigit(ch) || ch == '_'; });
-}
-
-// Header byte 28 and byte 31 of each key field's descriptor, in a copy of the header.
-void SetIndexFlags(std::string& header, const std::vector<mdx::Tag>& tags, bool on)
-{
-    header[kIndexFlagAt] = on ? 0x01 : 0x00;
-    for (const mdx::Tag& t : tags) {
-        header[kHeaderSize + kDescriptorSize * t.field + kFieldIndexFlagAt] = on ? 0x01 : 0x00;
-    }
-}
-
-FieldInfo InfoFor(const FieldDef& def)
-{
-    FieldInfo f;
-    f.name = def.name;
-    switch (def.type) {
-    case FieldType::String:
-        f.type = 'C';
-        f.width = def.size;
-        break;
-    case FieldType::Integer:
-        f.type = 'N';
-        f.width = kIntegerWidth;
-        break;
-    case FieldType::Float:
-        f.type = 'N';
-        f.width = kFloatWidth;
-        f.decimals = kFloatDecimals;
-        break;
-    case FieldType::Boolean:
-        f.type = 'L';
-        f.width = 1;
-        break;
-    }
-    return f;
-}
+// Records appended to a table opened exclusively are written once about this many bytes of them
+// are waiting: a few write calls per batch instead of three per record.
+constexpr std::size_t kBatchBytes = 64 * 1024;
 
 // The file in `directory` named `fileName` in any letter case: Windows programs, also under Wine,
 // may have written "proft.dbf" for PROFT. The exact name when there is none.
@@ -853,6 +68,15 @@ struct Table::Impl
     bool bof = true;
     std::string buffer;      // the record being appended or edited
     std::size_t editing = 0; // number of the record being edited
+    // Records of c.records before this number are on disk and counted by the header; the others
+    // are posted appends that the next Flush writes.
+    std::size_t onDisk = 0;
+    std::string batch; // the bytes one Flush writes, kept for its capacity
+    // Names FieldByName was asked for, exactly as asked, and the field each one found: a stage
+    // asks for the same few names, in the same order, for every record, so the search starts
+    // after the last one found.
+    std::vector<std::pair<std::string, int>> lookups;
+    std::size_t nextLookup = 0;
     // The production index's tags, which every change of the records keeps current.
     std::vector<mdx::Tag> tags;
     // Why the index that the header announces cannot be kept current; writes are refused then.
@@ -961,6 +185,51 @@ struct Table::Impl
         ::unlink(owner.IndexPath().c_str());
     }
 
+    // Writes the posted appends that are not on disk yet. They go in behind the current end of
+    // the records: first all their bytes but the deletion flag of the first one, with a fresh
+    // end-of-file marker after them; until that flag lands the old marker stays where they begin,
+    // so readers that stop at the marker never meet a part of a record. Then the flag, and only
+    // then the header count, which other readers trust. When a write fails the records of this
+    // batch are hidden behind a new marker and dropped from memory too, and Error is thrown.
+    void Flush()
+    {
+        const std::size_t count = c.RecordCount();
+        if (onDisk == count) {
+            return;
+        }
+        const int fd = file.fd();
+        const std::size_t recordLength = c.recordLength;
+        const std::uint64_t at = c.headerLength + std::uint64_t{onDisk} * recordLength;
+        const char* first = c.records.data() + onDisk * recordLength;
+        batch.assign(first + 1, (count - onDisk) * recordLength - 1);
+        batch += kEndOfFile;
+        // Header bytes 1-7: date of the last update and record count.
+        char stamp[7];
+        PutToday(stamp);
+        PutLe(stamp + 3, count, 4);
+        int err = c.endMarked ? 0 : WriteAt(fd, at, &kEndOfFile, 1);
+        if (err == 0) {
+            err = WriteAt(fd, at + 1, batch.data(), batch.size());
+        }
+        if (err == 0) {
+            err = WriteAt(fd, at, first, 1);
+        }
+        if (err == 0) {
+            err = WriteAt(fd, 1, stamp, sizeof stamp);
+        }
+        if (err != 0) {
+            c.endMarked = WriteAt(fd, at, &kEndOfFile, 1) == 0;
+            c.records.resize(onDisk * recordLength);
+            while (!c.live.empty() && c.live.back() >= onDisk) {
+                c.live.pop_back();
+            }
+            pos = std::min(pos, c.live.size());
+            throw Error("No se puede guardar el registro en la tabla " + Name() + ": " + SystemReason(err));
+        }
+        c.endMarked = true;
+        onDisk = count;
+    }
+
     // Writes the whole index afresh from the records, replaces the file atomically and only then
     // announces it in the header again.
     void RebuildIndex()
@@ -968,6 +237,7 @@ struct Table::Impl
         const auto failed = [&](int err) {
             return Error("No se puede guardar el índice de la tabla " + Name() + ": " + SystemReason(err));
         };
+        Flush();
         // The records the index lists are on disk before the header points at it.
         if (::fdatasync(file.fd()) != 0) {
             throw failed(errno);
@@ -1079,6 +349,9 @@ struct Table::Impl
         bof = true;
         dirty = false;
         buffer.clear();
+        onDisk = 0;
+        batch = std::string();
+        lookups.clear();
         tags.clear();
         indexProblem.clear();
         indexStale = false;
@@ -1097,9 +370,11 @@ Table::Table(std::string objectName, std::filesystem::path directory, std::strin
 Table::~Table()
 {
     try {
+        m_impl->Flush();
         m_impl->FinishIndex();
     } catch (...) {
-        // The header already withdrew the index; the table stays valid without it.
+        // The table stays valid without the records that could not be written, and without the
+        // index, which the header already withdrew.
     }
     m_impl->Release();
 }
@@ -1251,6 +526,7 @@ void Table::Open(bool exclusive)
     Impl& d = *m_impl;
     d.file = std::move(file);
     d.c = std::move(c);
+    d.onDisk = d.c.RecordCount();
     d.exclusive = exclusive;
     d.dirty = false;
     d.state = State::Browse;
@@ -1261,15 +537,17 @@ void Table::Open(bool exclusive)
 
 void Table::Close()
 {
-    std::optional<Error> indexFailure;
+    std::optional<Error> failure;
     try {
+        // An index is written only over records that all reached the disk.
+        m_impl->Flush();
         m_impl->FinishIndex();
     } catch (const Error& e) {
-        indexFailure = e;
+        failure = e;
     }
     const int err = m_impl->Release();
-    if (indexFailure) {
-        throw *indexFailure;
+    if (failure) {
+        throw *failure;
     }
     if (err != 0) {
         throw Error("No se puede guardar la tabla " + m_tableName + ": " + SystemReason(err));
@@ -1292,6 +570,7 @@ Table::State Table::state() const { return m_impl->state; }
 void Table::First()
 {
     m_impl->RequireBrowse();
+    m_impl->Flush();
     m_impl->pos = 0;
     m_impl->bof = true;
 }
@@ -1304,6 +583,7 @@ void Table::Last()
 {
     Impl& d = *m_impl;
     d.RequireBrowse();
+    d.Flush();
     d.pos = d.c.live.empty() ? 0 : d.c.live.size() - 1;
     d.bof = d.c.live.empty();
 }
@@ -1312,6 +592,7 @@ void Table::MoveBy(long count)
 {
     Impl& d = *m_impl;
     d.RequireBrowse();
+    d.Flush();
     const std::size_t n = d.c.live.size();
     if (count > 0) {
         const auto forward = static_cast<unsigned long>(count);
@@ -1362,14 +643,36 @@ std::size_t Table::Position() const
     return d.state == State::Insert ? d.c.live.size() : d.pos;
 }
 
-Field Table::FieldByName(std::string_view name)
+std::size_t Table::RecordNumber() const
 {
     const Impl& d = *m_impl;
     if (!Active()) {
         throw d.NotOpen();
     }
+    if (d.state == State::Insert) {
+        return d.c.RecordCount() + 1;
+    }
+    return d.pos < d.c.live.size() ? d.c.live[d.pos] + 1 : 0;
+}
+
+Field Table::FieldByName(std::string_view name)
+{
+    Impl& d = *m_impl;
+    if (!Active()) {
+        throw d.NotOpen();
+    }
+    for (std::size_t k = 0, n = d.lookups.size(); k < n; ++k) {
+        const std::size_t at = (d.nextLookup + k) % n;
+        if (d.lookups[at].first == name) {
+            d.nextLookup = at + 1;
+            return Field(*this, d.lookups[at].second);
+        }
+    }
     for (std::size_t i = 0; i < d.c.fields.size(); ++i) {
         if (cp1252::EqualsNoCase(d.c.fields[i].name, name)) {
+            if (d.lookups.size() < kMaxLookups) {
+                d.lookups.emplace_back(name, static_cast<int>(i));
+            }
             return Field(*this, static_cast<int>(i));
         }
     }
@@ -1395,6 +698,8 @@ void Table::Edit()
     }
     d.RequireBrowse();
     d.RequireWritable();
+    // An edit is written in place, over records that are all on disk.
+    d.Flush();
     if (d.pos >= d.c.live.size()) {
         throw Error("La tabla " + m_tableName + " no tiene registro actual");
     }
@@ -1435,24 +740,24 @@ void Table::Post()
     if (changesIndex && !d.indexStale) {
         d.MarkIndexStale();
     }
-    const int fd = d.file.fd();
     const std::size_t recordLength = d.c.recordLength;
-    const auto failed = [&](int err) {
-        return Error("No se puede guardar el registro en la tabla " + m_tableName + ": " + SystemReason(err));
-    };
-    // Header bytes 1-7: date of the last update and record count.
-    char stamp[7];
-    PutToday(stamp);
     d.dirty = true;
 
     if (d.state == State::Edit) {
+        assert(d.onDisk == d.c.RecordCount());
         const std::uint64_t at = d.c.headerLength + std::uint64_t{d.editing} * recordLength;
-        int err = WriteAt(fd, at, d.buffer.data(), recordLength);
-        if (err == 0) {
-            err = WriteAt(fd, 1, stamp, 3);
+        // Header bytes 1-3: date of the last update, rewritten only when it changes.
+        char today[3];
+        PutToday(today);
+        char stored[3] = {};
+        int err = WriteAt(d.file.fd(), at, d.buffer.data(), recordLength);
+        if (err == 0 && (::pread(d.file.fd(), stored, sizeof stored, 1) != sizeof stored ||
+                         std::memcmp(stored, today, sizeof today) != 0)) {
+            err = WriteAt(d.file.fd(), 1, today, sizeof today);
         }
         if (err != 0) {
-            throw failed(err);
+            throw Error("No se puede guardar el registro en la tabla " + m_tableName + ": " +
+                        SystemReason(err));
         }
         d.c.records.replace(d.editing * recordLength, recordLength, d.buffer);
     } else {
@@ -1460,31 +765,14 @@ void Table::Post()
         if (number >= 0xFFFFFFFFu) {
             throw Error("La tabla " + m_tableName + " no admite más registros");
         }
-        const std::uint64_t at = d.c.headerLength + std::uint64_t{number} * recordLength;
-        PutLe(stamp + 3, number + 1, 4);
-        // The record goes in with its deletion flag last. Until that byte lands the previous
-        // end-of-file marker stays at `at`, so readers that stop at the marker never meet a part
-        // of a record; the header count, which other readers trust, is raised only after that.
-        std::string tail = d.buffer.substr(1);
-        tail += kEndOfFile;
-        int err = d.c.endMarked ? 0 : WriteAt(fd, at, &kEndOfFile, 1);
-        if (err == 0) {
-            err = WriteAt(fd, at + 1, tail.data(), tail.size());
-        }
-        if (err == 0) {
-            err = WriteAt(fd, at, d.buffer.data(), 1);
-        }
-        if (err == 0) {
-            err = WriteAt(fd, 1, stamp, sizeof stamp);
-        }
-        if (err != 0) {
-            // Hide whatever part of the record reached the file behind a fresh marker.
-            d.c.endMarked = WriteAt(fd, at, &kEndOfFile, 1) == 0;
-            throw failed(err);
-        }
-        d.c.endMarked = true;
         d.c.records += d.buffer;
         d.c.live.push_back(number);
+        // A shared table is written now, while its lock is exclusive; nobody else can read an
+        // exclusive one, whose appends wait for a full batch. A failed Flush has dropped this
+        // record again, and the append stays pending.
+        if (!d.exclusive || (number + 1 - d.onDisk) * recordLength >= kBatchBytes) {
+            d.Flush();
+        }
         d.pos = d.c.live.size() - 1;
         d.bof = false;
     }
@@ -1510,9 +798,12 @@ void Table::Refresh()
 {
     Impl& d = *m_impl;
     d.RequireBrowse();
+    d.Flush();
     const std::size_t current =
         d.pos < d.c.live.size() ? d.c.live[d.pos] : std::numeric_limits<std::size_t>::max();
     d.c = ReadContents(d.file.fd(), m_tableName);
+    d.onDisk = d.c.RecordCount();
+    d.lookups.clear();
     // A stale index keeps the tags it had: Close still has to write it.
     if (!d.indexStale) {
         d.LoadIndex();
@@ -1566,13 +857,9 @@ double Field::AsFloat() const
     if (text.empty()) {
         return 0;
     }
-    const auto value = ParseDecimal(text);
-    double result = 0;
-    if (value) {
-        const std::string plain = ShortestText(*value);
-        const auto parsed = std::from_chars(plain.data(), plain.data() + plain.size(), result);
-        if (parsed.ec == std::errc()) {
-            return result;
+    if (const auto value = ParseDecimal(text)) {
+        if (const auto result = ToDouble(*value)) {
+            return *result;
         }
     }
     throw Error(Quoted(text) + " no es un valor de coma flotante válido");

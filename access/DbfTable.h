@@ -101,7 +101,8 @@ public:
     Table(std::string objectName, std::filesystem::path directory, std::string tableName);
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
-    // Best-effort close, production index included; never throws.
+    // Best-effort close: writes the posted appends still waiting and the production index when it
+    // can; never throws.
     ~Table();
 
     void ClearFieldDefs();
@@ -120,14 +121,17 @@ public:
     // open fails while somebody holds it exclusively. A production index that cannot be read or
     // rebuilt (missing, damaged, foreign key expressions) does not stop reading, only writing.
     void Open(bool exclusive = true);
-    // Active off: posts nothing pending, writes the production index afresh when records
-    // changed, flushes and releases the file. Throws Error when the index or the flush fails;
-    // the table is closed either way, and valid.
+    // Active off: drops an append or edit not posted, writes the posted appends still waiting
+    // (see Post), writes the production index afresh when records changed, flushes and releases
+    // the file. Throws Error when those records, the index or the flush cannot be written; the
+    // table is closed either way, and valid (without the records and the index that failed).
     void Close();
     bool Active() const;
     void SetActive(bool active);
     State state() const;
 
+    // The moves first write the posted appends still waiting (see Post), and throw Error when
+    // they cannot.
     void First();
     void Next();
     void Prior();
@@ -140,6 +144,9 @@ public:
     std::size_t RecordCount() const;
     // Position among the live records, from 0; RecordCount() at Eof.
     std::size_t Position() const;
+    // Number of the current record in the file, from 1, deleted records counted (dBase's
+    // RECNO()); the number it will get while appending, 0 at Eof.
+    std::size_t RecordNumber() const;
 
     Field FieldByName(std::string_view name);
     const std::vector<FieldInfo>& Fields() const;
@@ -148,14 +155,22 @@ public:
     void Append();
     // Starts editing the current record (Edit state).
     void Edit();
-    // Writes the record being appended or edited. After every Post the file on disk is a valid
-    // table holding all records posted so far. On a table with a production index, the first
+    // Posts the record being appended or edited; it reads back at once through this object.
+    // An edit, and every append to a table opened shared, is on disk when Post returns. Appends
+    // to a table opened exclusively, which nobody else can read meanwhile, wait in memory and
+    // are written in batches of about 64 KB: by the Post that fills a batch, and by Close,
+    // Refresh, Edit and the moves, before they do their own work. At every moment, also when the
+    // process is killed, the file on disk is a valid table holding a prefix of the records
+    // posted. A batch that cannot be written throws Error from the call that writes it; its
+    // records are then dropped (the table holds the earlier ones), and a Post that failed so
+    // stays in Insert state with its record. On a table with a production index, the first
     // Post that changes a key makes the header withdraw the index (and deletes the .MDX) until
     // Close writes a fresh one; a table opened shared gets it back before Post returns.
     void Post();
     // Drops the pending append or edit.
     void Cancel();
-    // Reads the table again from disk, staying near the current position.
+    // Writes the posted appends still waiting, then reads the table again from disk, staying
+    // near the current position.
     void Refresh();
 
     const std::string& ObjectName() const { return m_objectName; }

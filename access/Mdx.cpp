@@ -1,5 +1,6 @@
 #include "access/Mdx.h"
 
+#include "access/Bytes.h"
 #include "access/CodePage.h"
 #include "access/Error.h"
 
@@ -34,23 +35,6 @@ constexpr unsigned char kDescendingOrUnique = 0x08 | 0x40;
 // Count and link words before the items of a key block, and the child pointer after them.
 constexpr std::size_t kBlockHead = 8;
 constexpr std::size_t kBlockTail = 4;
-
-void PutLe(char* p, std::uint64_t v, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        p[i] = static_cast<char>(v & 0xFF);
-        v >>= 8;
-    }
-}
-
-std::uint32_t GetLe(const char* p, int size)
-{
-    std::uint32_t v = 0;
-    for (int i = size - 1; i >= 0; --i) {
-        v = (v << 8) | static_cast<unsigned char>(p[i]);
-    }
-    return v;
-}
 
 // A key item is the 4-byte record number or child page and the key, padded to whole words.
 std::size_t ItemLength(std::size_t keyLength) { return (4 + keyLength + 3) / 4 * 4; }

@@ -2,12 +2,15 @@
 
 #include "access/CodePage.h"
 #include "access/DbfTable.h"
+#include "access/Error.h"
 #include "access/Mensajes.h"
 #include "import/Prompter.h"
 
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -104,8 +107,21 @@ std::string Utf8(const std::string& ansi) { return cp1252::ToUtf8(ansi); }
 
 } // namespace
 
+bool PeriodoEnRango(double hora, bool mediasHoras)
+{
+    // 2^63 and 2^62 are exact doubles; NaN fails every comparison. With half periods, 2 x whole
+    // part must fit, also before the 1 is taken off.
+    constexpr double kLimite = -static_cast<double>(std::numeric_limits<long long>::min());
+    const double entera = std::trunc(hora);
+    if (!mediasHoras) {
+        return entera >= -kLimite && entera < kLimite;
+    }
+    return entera > -kLimite / 2 && entera < kLimite / 2;
+}
+
 long long Periodo(double hora, bool mediasHoras)
 {
+    assert(PeriodoEnRango(hora, mediasHoras));
     const double entera = std::trunc(hora);
     const auto w = static_cast<long long>(entera);
     if (!mediasHoras) {
@@ -181,9 +197,14 @@ FinRun Exportacion::BImportarClick()
         sesion.setAttribute("curs", Utf8(grupo[1]));
         sesion.setAttribute("grup", Utf8(grupo[0]));
 
+        const double hora = wwTableSoluc.FieldByName("HORA").AsFloat();
+        if (!PeriodoEnRango(hora, mediasHoras)) {
+            throw Error("El valor " + Utf8(wwTableSoluc.FieldByName("HORA").AsString()) +
+                        " del campo HORA del registro " + std::to_string(wwTableSoluc.RecordNumber()) +
+                        " de la tabla SOLUC está fuera de rango");
+        }
         const std::string clave =
-            wwTableSoluc.FieldByName("DIA").AsString() +
-            std::to_string(Periodo(wwTableSoluc.FieldByName("HORA").AsFloat(), mediasHoras));
+            wwTableSoluc.FieldByName("DIA").AsString() + std::to_string(Periodo(hora, mediasHoras));
         const auto& diaHora = diasHoras.Buscar(clave);
         sesion.setAttribute("dia", Utf8(diaHora[0]));
         sesion.setAttribute("hora", Utf8(diaHora[1]));

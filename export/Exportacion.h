@@ -36,8 +36,12 @@ private:
     std::filesystem::path m_salida;
 };
 
+// Whether Periodo can number `hora`: a finite value whose whole part, and with half periods twice
+// that, fits a long long.
+bool PeriodoEnRango(double hora, bool mediasHoras);
+
 // Period number of a session from its HORA: the whole part, or with half periods 2 x whole part
-// for a fraction and 2 x whole part - 1 without one.
+// for a fraction and 2 x whole part - 1 without one. `hora` must be PeriodoEnRango.
 long long Periodo(double hora, bool mediasHoras);
 
 } // namespace zendral

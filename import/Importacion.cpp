@@ -2,13 +2,14 @@
 
 #include "access/CodePage.h"
 #include "access/DbfTable.h"
+#include "access/Decimal.h"
 #include "access/Error.h"
 #include "access/Mensajes.h"
 #include "import/Abreviaturas.h"
 #include "import/ControlCursos.h"
 #include "import/Prompter.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <string>
@@ -393,49 +394,13 @@ std::optional<double> ConvertirHoras(std::string_view horas)
     // Either separator is taken as the decimal one; the text must be a number as a whole, with
     // blanks allowed around it.
     std::string texto(cp1252::Trim(horas));
-    for (char& c : texto) {
-        if (c == ',') {
-            c = '.';
+    std::replace(texto.begin(), texto.end(), ',', '.');
+    if (const auto decimal = dbf::ParseDecimal(texto)) {
+        if (const auto valor = dbf::ToDouble(*decimal)) {
+            return *valor;
         }
     }
-    std::size_t i = 0;
-    if (i < texto.size() && (texto[i] == '+' || texto[i] == '-')) {
-        ++i;
-    }
-    const std::size_t inicioNumero = i;
-    std::size_t digitos = 0;
-    while (i < texto.size() && texto[i] >= '0' && texto[i] <= '9') {
-        ++i, ++digitos;
-    }
-    if (i < texto.size() && texto[i] == '.') {
-        ++i;
-        while (i < texto.size() && texto[i] >= '0' && texto[i] <= '9') {
-            ++i, ++digitos;
-        }
-    }
-    if (digitos > 0 && i < texto.size() && (texto[i] == 'e' || texto[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < texto.size() && (texto[j] == '+' || texto[j] == '-')) {
-            ++j;
-        }
-        const std::size_t inicioExp = j;
-        while (j < texto.size() && texto[j] >= '0' && texto[j] <= '9') {
-            ++j;
-        }
-        if (j > inicioExp) {
-            i = j;
-        }
-    }
-    double valor = 0;
-    if (digitos == 0 || i != texto.size()) {
-        return 1.0;
-    }
-    const char* inicio = texto.data() + inicioNumero;
-    const auto [fin, ec] = std::from_chars(inicio, texto.data() + texto.size(), valor);
-    if (ec != std::errc() || fin != texto.data() + texto.size() || !std::isfinite(valor)) {
-        return 1.0;
-    }
-    return texto[0] == '-' ? -valor : valor;
+    return 1.0;
 }
 
 std::string PatronSesiones(double horas)

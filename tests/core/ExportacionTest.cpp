@@ -7,6 +7,7 @@
 #include "tests/support/ScriptedPrompter.h"
 #include "tests/support/TempDir.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -244,6 +245,78 @@ TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
     otro.Open();
     EXPECT_THROW(exportacion.BImportarClick(), Error);
     EXPECT_FALSE(prompter.cursorOcupado);
+}
+
+TEST_F(ExportacionTest, HourBeyondTheRangeOfAPeriodEndsTheRunNamingTheRecord)
+{
+    // SOLUC as another program may write it: HORA a number of 20 digits and no decimals, which
+    // may hold values no period number can take.
+    const auto soluc = [&](const std::vector<std::pair<std::string, std::string>>& filas) {
+        std::vector<Fila> texto;
+        for (const auto& [dia, hora] : filas) {
+            texto.push_back({dia, std::string(20 - hora.size(), ' ') + hora, "JOAN", "ES1A", "", "", ""});
+        }
+        Tabla("SOLUC",
+              {{"DIA", FieldType::Integer, 0},
+               {"HORA", FieldType::String, 20},
+               {"PROF", FieldType::String, 4},
+               {"CODGRUPO", FieldType::String, 4},
+               {"AULA", FieldType::String, 4},
+               {"ASIG", FieldType::String, 4},
+               {"TAREA", FieldType::String, 10}},
+              texto);
+        std::string bytes = test::ReadFile(work / "SOLUC.DBF");
+        ASSERT_EQ(bytes.substr(64, 4), "HORA");
+        bytes[64 + 11] = 'N';
+        std::ignore = dir.write("VTEMP/SOLUC.DBF", bytes);
+    };
+    struct Caso
+    {
+        std::vector<std::pair<std::string, std::string>> filas; // DIA, HORA
+        std::string error;                                      // "" when the run completes
+    };
+    const std::string fuera = " del campo HORA del registro 2 de la tabla SOLUC está fuera de rango";
+    const std::vector<Caso> casos = {
+        {{{"1", "1"}, {"1", "1e+30"}}, "El valor 1000000000000000000000000000000" + fuera},
+        {{{"1", "1"}, {"1", "-1e19"}}, "El valor -10000000000000000000" + fuera},
+        // 2^63 is one more than the largest period; -2^63 is the smallest.
+        {{{"1", "1"}, {"1", "9223372036854775808"}}, "El valor 9223372036854775808" + fuera},
+        {{{"1", "1"}, {"1", "-9223372036854775808"}}, ""},
+        // With half periods a period is about twice the hour: +-2^62 are too far, the doubles
+        // next to them towards 0 are not.
+        {{{"1", "1.5"}, {"1", "4611686018427387904"}}, "El valor 4611686018427387904" + fuera},
+        {{{"1", "1.5"}, {"1", "-4611686018427387904"}}, "El valor -4611686018427387904" + fuera},
+        {{{"1", "1.5"}, {"1", "4611686018427386880"}}, ""},
+        {{{"1", "1.5"}, {"1", "-4611686018427386880"}}, ""},
+        // Records of day 0 get no period.
+        {{{"1", "1"}, {"0", "1e+30"}}, ""},
+    };
+    std::ignore = dir.write("destino/SolucioHorari.xml", "<HORARI>anterior</HORARI>");
+    for (const auto& caso : casos) {
+        soluc(caso.filas);
+        const std::string what = caso.filas[1].second;
+        if (caso.error.empty()) {
+            EXPECT_EQ(exportacion.BImportarClick(), FinRun::Completado) << what;
+            std::ignore = dir.write("destino/SolucioHorari.xml", "<HORARI>anterior</HORARI>");
+            continue;
+        }
+        try {
+            exportacion.BImportarClick();
+            ADD_FAILURE() << what << " must end the run";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.what(), caso.error);
+        }
+        EXPECT_FALSE(prompter.cursorOcupado) << what;
+        EXPECT_EQ(Documento(), "<HORARI>anterior</HORARI>") << what;
+        // The run closed its tables: they open exclusively again.
+        dbf::Table t("wwTableSoluc", work, "SOLUC");
+        EXPECT_NO_THROW(t.Open()) << what;
+    }
+    EXPECT_TRUE(PeriodoEnRango(1.5, true));
+    for (const double malo : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_FALSE(PeriodoEnRango(malo, false));
+        EXPECT_FALSE(PeriodoEnRango(malo, true));
+    }
 }
 
 } // namespace
