@@ -1,9 +1,9 @@
-#include "access/DbfTable.h"
+#include "DbfTable.h"
 
-#include "access/AtomicFile.h"
-#include "access/CodePage.h"
-#include "access/Error.h"
-#include "access/Mdx.h"
+#include "AtomicFile.h"
+#include "CodePage.h"
+#include "Error.h"
+#include "Mdx.h"
 
 #include <algorithm>
 #include <bit>

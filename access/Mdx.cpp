@@ -1,7 +1,7 @@
-#include "access/Mdx.h"
+#include "Mdx.h"
 
-#include "access/CodePage.h"
-#include "access/Error.h"
+#include "CodePage.h"
+#include "Error.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,14 +1,13 @@
 // Throughput of the two runs on generated data of growing size. Compare the times of one run
 // with each other (the ratio between sizes shows whether the work grows linearly), not with
 // figures from another machine.
-#include "access/DbfTable.h"
-#include "export/Exportacion.h"
-#include "import/ControlCursos.h"
-#include "import/Importacion.h"
-#include "import/Prompter.h"
+#include "ControlCursos.h"
+#include "DbfTable.h"
+#include "Exportacion.h"
+#include "Importacion.h"
+#include "Prompter.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,7 +76,8 @@ fs::path Centre(const fs::path& dir, int cursos)
     }
     out << "</MATERIES><PLACES>";
     for (int p = 0; p < cursos * 3; ++p) {
-        out << "<PLACA codi=\"" << p << "\" descripcio=\"Professor " << p << "\" curta=\"PR" << p % 7 << "\"/>";
+        out << "<PLACA codi=\"" << p << "\" descripcio=\"Professor " << p << "\" curta=\"PR" << p % 7
+            << "\"/>";
     }
     out << "</PLACES><AULES>";
     for (int a = 0; a < cursos * 2; ++a) {

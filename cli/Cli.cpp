@@ -1,14 +1,14 @@
-#include "cli/Cli.h"
+#include "Cli.h"
 
-#include "access/AtomicFile.h"
-#include "access/CodePage.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "access/WorkDir.h"
-#include "cli/ConsolePrompter.h"
-#include "export/Exportacion.h"
-#include "import/CursosCsv.h"
-#include "import/Importacion.h"
+#include "AtomicFile.h"
+#include "CodePage.h"
+#include "ConsolePrompter.h"
+#include "CursosCsv.h"
+#include "Error.h"
+#include "Exportacion.h"
+#include "Importacion.h"
+#include "Mensajes.h"
+#include "WorkDir.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "cli/ConsolePrompter.h"
+#include "ConsolePrompter.h"
 
-#include "import/ControlCursos.h"
+#include "ControlCursos.h"
 
 #include <utility>
 

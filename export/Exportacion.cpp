@@ -1,9 +1,9 @@
-#include "export/Exportacion.h"
+#include "Exportacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Mensajes.h"
-#include "import/Prompter.h"
+#include "CodePage.h"
+#include "DbfTable.h"
+#include "Mensajes.h"
+#include "Prompter.h"
 
 #include <array>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "help/Ayuda.h"
+#include "Ayuda.h"
 
-#include "help/HelpSystem.h"
-#include "help/StoHtmlHelp.h"
+#include "HelpSystem.h"
+#include "StoHtmlHelp.h"
 
 #include <QApplication>
 #include <QKeyEvent>

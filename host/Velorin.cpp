@@ -1,8 +1,8 @@
-#include "host/Velorin.h"
+#include "Velorin.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
+#include "CodePage.h"
+#include "DbfTable.h"
+#include "Error.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "import/ControlCursos.h"
+#include "ControlCursos.h"
 
-#include "access/CodePage.h"
-#include "access/Mensajes.h"
-#include "import/Prompter.h"
+#include "CodePage.h"
+#include "Mensajes.h"
+#include "Prompter.h"
 
 namespace zendral
 {

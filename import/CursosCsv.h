@@ -1,6 +1,6 @@
 #pragma once
 
-#include "import/Importacion.h"
+#include "Importacion.h"
 
 #include <optional>
 #include <string>

@@ -1,12 +1,12 @@
-#include "import/Importacion.h"
+#include "Importacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "import/Abreviaturas.h"
-#include "import/ControlCursos.h"
-#include "import/Prompter.h"
+#include "Abreviaturas.h"
+#include "CodePage.h"
+#include "ControlCursos.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "Prompter.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "access/XmlDocument.h"
-#include "import/EstadoProceso.h"
+#include "EstadoProceso.h"
+#include "XmlDocument.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -1,8 +1,8 @@
-#include "cli/Cli.h"
-#include "host/Velorin.h"
+#include "Cli.h"
 
-#include "tests/support/DbfRead.h"
-#include "tests/support/TempDir.h"
+#include "DbfRead.h"
+#include "TempDir.h"
+#include "Velorin.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -146,7 +146,9 @@ TEST_F(CliTest, SampleImportWritesEveryTable)
 
 TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
 {
-    ASSERT_EQ(Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", (kSamples / "cursos.csv").string()})).codigo, 0);
+    ASSERT_EQ(
+        Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", (kSamples / "cursos.csv").string()})).codigo,
+        0);
     host::LlenarDiasHoras(work, 8, false);
     host::GenerarSoluc(work, {});
     const fs::path saga = dir / "saga";
@@ -162,10 +164,12 @@ TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
     for (const fs::path& destino : {cualquiera, saga}) {
         s = Ejecutar({"importar", destino.string(), "--dir", work.string()});
         ASSERT_EQ(s.codigo, 0) << s.err;
-        EXPECT_EQ(s.out, "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() + "\n");
+        EXPECT_EQ(s.out,
+                  "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() + "\n");
     }
     EXPECT_EQ(test::ReadFile(cualquiera), "no es XML");
-    EXPECT_EQ(std::system(("/usr/bin/xmllint --noout '" + (saga / "SolucioHorari.xml").string() + "'").c_str()), 0);
+    EXPECT_EQ(
+        std::system(("/usr/bin/xmllint --noout '" + (saga / "SolucioHorari.xml").string() + "'").c_str()), 0);
 }
 
 TEST_F(CliTest, MissingWorkingDirectoryIsAnError)

@@ -1,11 +1,11 @@
-#include "export/Exportacion.h"
+#include "Exportacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
+#include "CodePage.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "ScriptedPrompter.h"
+#include "TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>

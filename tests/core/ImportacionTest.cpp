@@ -1,12 +1,12 @@
-#include "import/Importacion.h"
+#include "Importacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
+#include "CodePage.h"
+#include "DbfRead.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "ScriptedPrompter.h"
+#include "TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

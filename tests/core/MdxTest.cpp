@@ -1,14 +1,14 @@
-#include "access/Mdx.h"
+#include "Mdx.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "import/Importacion.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/MdxRead.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/XBaseRead.h"
+#include "CodePage.h"
+#include "DbfRead.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Importacion.h"
+#include "MdxRead.h"
+#include "ScriptedPrompter.h"
+#include "TempDir.h"
+#include "XBaseRead.h"
 
 #include <algorithm>
 #include <chrono>

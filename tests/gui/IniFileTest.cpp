@@ -1,7 +1,7 @@
-#include "access/IniFile.h"
+#include "IniFile.h"
 
-#include "access/Error.h"
-#include "tests/support/TempDir.h"
+#include "Error.h"
+#include "TempDir.h"
 
 #include <QTest>
 #include <filesystem>

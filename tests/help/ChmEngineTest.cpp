@@ -1,12 +1,12 @@
 // Our HTML Help engine on the help file the build compiles, its readers on inline samples, and F1
 // through the whole chain.
-#include "help/ChmEngine.h"
+#include "ChmEngine.h"
 
-#include "help/Ayuda.h"
-#include "help/ChmFile.h"
-#include "help/ChmWindow.h"
-#include "help/Sitemap.h"
-#include "tests/help/DataRow.h"
+#include "Ayuda.h"
+#include "ChmFile.h"
+#include "ChmWindow.h"
+#include "DataRow.h"
+#include "Sitemap.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,10 +1,10 @@
 // The viewer's answers and actions, and the help system's routing, against an engine that only
 // records what it is asked.
-#include "help/StoHtmlHelp.h"
+#include "StoHtmlHelp.h"
 
-#include "help/Ayuda.h"
-#include "help/HelpSystem.h"
-#include "tests/help/DataRow.h"
+#include "Ayuda.h"
+#include "DataRow.h"
+#include "HelpSystem.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "tests/support/ScriptedPrompter.h"
+#include "ScriptedPrompter.h"
 
-#include "import/ControlCursos.h"
+#include "ControlCursos.h"
 
 namespace zendral::test
 {
