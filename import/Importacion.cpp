@@ -47,11 +47,6 @@ struct DatosCurso
 
 } // namespace
 
-bool CierraVentana(FinRun fin, const EstadoProceso& estado)
-{
-    return fin == FinRun::SalidaForzada || estado.lanzadoPorHost == 2;
-}
-
 Importacion::Importacion(EstadoProceso& estado, Prompter& prompter, std::filesystem::path workDir)
     : m_estado(estado)
     , m_prompter(prompter)
