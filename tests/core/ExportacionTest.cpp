@@ -5,6 +5,7 @@
 #include "Error.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
+#include "Tablas.h"
 #include "TempDir.h"
 
 #include <cstdlib>
@@ -22,13 +23,6 @@ namespace fs = std::filesystem;
 using dbf::FieldType;
 using Fila = std::vector<std::string>;
 
-struct Campo
-{
-    const char* nombre;
-    FieldType tipo;
-    int ancho;
-};
-
 class ExportacionTest : public ::testing::Test
 {
 protected:
@@ -36,35 +30,31 @@ protected:
     {
         fs::create_directories(work);
         fs::create_directories(destino);
-        Tabla("PROFT", {{"ABREV", FieldType::String, 4}, {"CODI", FieldType::String, 40}},
+        Tabla(tablas::kProft, {"ABREV", "CODI"},
               {{"JOAN", "P-joan"}, {"MAR", "P-mar"}, {"JOAN", "P-joan-2"}, {"", "P-blanc"}});
-        Tabla("GRUPOST",
-              {{"ABREV", FieldType::String, 4},
-               {"CODI", FieldType::String, 20},
-               {"CODICURS", FieldType::String, 20}},
-              {{"ES1A", "G1", "C1"}, {"ES1B", "G2", "C1"}});
-        Tabla("AULAT", {{"ABREV", FieldType::String, 4}, {"CODI", FieldType::String, 60}},
-              {{"Au10", "101"}, {"Lab", "Laboratori & \"química\""}});
-        Tabla("ASIGNOMT", {{"COD", FieldType::String, 4}, {"CODI", FieldType::String, 20}},
-              {{"MAT", "2063541"}, {"Mús", "2063548"}});
+        Tabla(tablas::kGrupost, {"ABREV", "CODI", "CODICURS"}, {{"ES1A", "G1", "C1"}, {"ES1B", "G2", "C1"}});
+        Tabla(tablas::kAulat, {"ABREV", "CODI"}, {{"Au10", "101"}, {"Lab", "Laboratori & \"química\""}});
+        Tabla(tablas::kAsignomt, {"COD", "CODI"}, {{"MAT", "2063541"}, {"Mús", "2063548"}});
         DiasHoras({"11", "12", "13", "14", "15", "21", "22", "23", "24", "25", "112"});
         prompter.archivo = destino / "elegido.xml";
         std::ignore = dir.write("destino/elegido.xml", "esto no es XML");
     }
 
-    void Tabla(const std::string& nombre, const std::vector<Campo>& campos, const std::vector<Fila>& filas)
+    // A table with the whole of its layout; each row gives the values of `campos`, in that order.
+    void Tabla(const tablas::Disposicion& disposicion, const std::vector<std::string>& campos,
+               const std::vector<Fila>& filas)
     {
-        dbf::Table t(nombre, work, nombre);
-        for (const auto& c : campos) {
-            t.AddFieldDef(c.nombre, c.tipo, c.ancho);
-        }
+        dbf::Table t(disposicion.nombre, work, disposicion.nombre);
+        tablas::Definir(t, disposicion);
         t.CreateTable();
         t.Open();
         for (const auto& fila : filas) {
             t.Append();
             for (std::size_t i = 0; i < fila.size(); ++i) {
-                if (!fila[i].empty() || campos[i].tipo == FieldType::String) {
-                    t.FieldByName(campos[i].nombre).SetAsString(cp1252::FromUtf8(fila[i]));
+                const dbf::FieldDef* campo = disposicion.Campo(campos.at(i));
+                ASSERT_NE(campo, nullptr) << disposicion.nombre << " " << campos[i];
+                if (!fila[i].empty() || campo->type == FieldType::String) {
+                    t.FieldByName(campos[i]).SetAsString(cp1252::FromUtf8(fila[i]));
                 }
             }
             t.Post();
@@ -78,26 +68,13 @@ protected:
         for (const auto& k : claves) {
             filas.push_back({k, "D" + k, "H" + k, "M" + k});
         }
-        Tabla("DIASHORAST",
-              {{"DIHO", FieldType::String, 10},
-               {"DIA", FieldType::String, 20},
-               {"HORADESDE", FieldType::String, 8},
-               {"MINUTOS", FieldType::String, 8}},
-              filas);
+        Tabla(tablas::kDiashorast, {"DIHO", "DIA", "HORADESDE", "MINUTOS"}, filas);
     }
 
     // SOLUC rows: DIA, HORA, PROF, CODGRUPO, AULA, ASIG, TAREA.
     void Soluc(const std::vector<Fila>& filas)
     {
-        Tabla("SOLUC",
-              {{"DIA", FieldType::Integer, 0},
-               {"HORA", FieldType::Float, 0},
-               {"PROF", FieldType::String, 4},
-               {"CODGRUPO", FieldType::String, 4},
-               {"AULA", FieldType::String, 4},
-               {"ASIG", FieldType::String, 4},
-               {"TAREA", FieldType::String, 10}},
-              filas);
+        Tabla(tablas::kSoluc, {"DIA", "HORA", "PROF", "CODGRUPO", "AULA", "ASIG", "TAREA"}, filas);
     }
 
     std::string Documento() { return test::ReadFile(destino / kArchivoHorario); }
@@ -216,13 +193,9 @@ TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
 {
     std::ignore = dir.write("destino/SolucioHorari.xml", "<HORARI>anterior</HORARI>");
     // SOLUC without TAREA.
-    Tabla("SOLUC",
-          {{"DIA", FieldType::Integer, 0},
-           {"HORA", FieldType::Float, 0},
-           {"PROF", FieldType::String, 4},
-           {"CODGRUPO", FieldType::String, 4},
-           {"AULA", FieldType::String, 4},
-           {"ASIG", FieldType::String, 4}},
+    tablas::Disposicion sinTarea = tablas::kSoluc;
+    std::erase_if(sinTarea.campos, [](const dbf::FieldDef& c) { return c.name == "TAREA"; });
+    Tabla(sinTarea, {"DIA", "HORA", "PROF", "CODGRUPO", "AULA", "ASIG"},
           {{"1", "1", "JOAN", "ES1A", "Au10", "MAT"}});
     try {
         exportacion.BImportarClick();

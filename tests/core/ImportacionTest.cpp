@@ -6,6 +6,7 @@
 #include "Error.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
+#include "Tablas.h"
 #include "TempDir.h"
 
 #include <filesystem>
@@ -480,7 +481,7 @@ TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelledChoiceReusesThe
     {
         // Days and hours left by an earlier run.
         dbf::Table t("t", work, "DIASHORAST");
-        t.AddFieldDef("DIHO", dbf::FieldType::String, 10);
+        tablas::Definir(t, tablas::kDiashorast);
         t.CreateTable();
         t.Open();
         t.Append();
