@@ -3,6 +3,7 @@
 #include "ChmEngine.h"
 
 #include "Ayuda.h"
+#include "AyudaChm.h"
 #include "ChmFile.h"
 #include "ChmWindow.h"
 #include "DataRow.h"
@@ -416,12 +417,16 @@ private slots:
     void f1ThroughTheWholeChain()
     {
         auto ayuda = std::make_unique<Ayuda>(*qApp);
-        SetHelpFile(kChm);
+        zendral::AyudaChm aplicacion(*ayuda);
+        aplicacion.EstablecerArchivo(kChm);
         QWidget window;
         auto* button = new QWidget(&window);
-        SetHelpContext(&window, 1);
+        window.setProperty(zendral::kPropiedadContexto, 1);
+        zendral::InstalarTeclaAyuda(window, aplicacion);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        button->setFocus();
         QTest::keyClick(button, Qt::Key_F1);
 
         auto helpWindows = [] {
