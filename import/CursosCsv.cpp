@@ -149,8 +149,6 @@ std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos)
     return texto;
 }
 
-bool NivelCurso::Completo() const { return !cp1252::Trim(nivel).empty() && !cp1252::Trim(curso).empty(); }
-
 std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
                                       const std::vector<FilaCurso>& filas)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ControlCursos.h"
 #include "Prompter.h"
 
 #include <deque>
@@ -22,7 +23,7 @@ struct Mostrar
         Forzar,
         Cerrar,
     };
-    std::vector<std::pair<std::string, std::string>> niveles;
+    std::vector<NivelCurso> niveles;
     Fin fin = Fin::Aceptar;
 };
 
