@@ -76,7 +76,14 @@ FinRun Importacion::BExportarClick()
 
     // A document that does not parse stops the run here, before any table is touched.
     m_estado.documento.reset();
-    m_estado.documento = xml::Document::load(m_estado.archivoElegido);
+    return ImportarDocumento(xml::Document::load(m_estado.archivoElegido));
+}
+
+FinRun Importacion::ImportarDocumento(xml::Document documento)
+{
+    m_ventanaCerrada = false;
+    m_resumen.clear();
+    m_estado.documento = std::move(documento);
 
     CursorOcupado cursor(m_prompter);
     CargarAsignaturas();

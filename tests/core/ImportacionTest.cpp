@@ -518,6 +518,19 @@ TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelledChoiceReusesThe
     EXPECT_EQ(Columna("GRUPOST", "ABREV"), (Lista{"BA1A", "BA1B", "BA2X"}));
 }
 
+// The command line reads the document once and hands it over: no file is chosen or read again.
+TEST_F(ImportacionTest, LoadedDocumentRunsWithoutChoosingAFile)
+{
+    prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
+    ASSERT_EQ(Imp().ImportarDocumento(xml::Document::loadMemory(Centre(kLineas), "centre.xml")),
+              FinRun::Completado);
+    EXPECT_EQ(prompter.mensajes, Lista{msg::kProcesoFinalizado});
+    EXPECT_EQ(estado.codigoResultado, 1);
+    ASSERT_TRUE(estado.documento.has_value());
+    EXPECT_EQ(importacion.resumen().size(), 8u);
+    EXPECT_EQ(Columna("GRUPOST", "ABREV"), (Lista{"ES1A", "ES1B", "ES2X"}));
+}
+
 TEST_F(ImportacionTest, MalformedDocumentStopsBeforeAnyTable)
 {
     prompter.archivo = dir.write("centre.xml", "<CENTRE>\n<AULES>\n<AULA codi=\"1\">\n</AULES></CENTRE>");
