@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -32,14 +33,11 @@ public:
     void MostrarControlCursos(zendral::ControlCursos& d) override
     {
         d.FormShow();
-        auto& t = d.Tabla();
-        int i = 0;
-        for (t.First(); !t.Eof(); t.Next(), ++i) {
-            t.Edit();
-            t.FieldByName("NIVEL").SetAsString("ESO");
-            t.FieldByName("CURSO").SetAsString(std::to_string(i % 10));
-            t.Post();
+        std::vector<zendral::NivelCurso> niveles;
+        for (std::size_t i = 0; i < d.Tabla().RecordCount(); ++i) {
+            niveles.push_back({"ESO", std::to_string(i % 10)});
         }
+        d.Rellenar(niveles);
         d.BitBtn1Click();
     }
     bool ConfirmarLineas() override { return true; }
