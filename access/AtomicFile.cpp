@@ -1,6 +1,6 @@
-#include "access/AtomicFile.h"
+#include "AtomicFile.h"
 
-#include "access/Error.h"
+#include "Error.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "access/DbfFormat.h"
+#include "DbfFormat.h"
 
-#include "access/Bytes.h"
-#include "access/CodePage.h"
-#include "access/Decimal.h"
+#include "Bytes.h"
+#include "CodePage.h"
+#include "Decimal.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mdx.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mdx.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,12 @@
-#include "access/DbfTable.h"
+#include "DbfTable.h"
 
-#include "access/AtomicFile.h"
-#include "access/Bytes.h"
-#include "access/CodePage.h"
-#include "access/DbfFormat.h"
-#include "access/Decimal.h"
-#include "access/Error.h"
-#include "access/Mdx.h"
+#include "AtomicFile.h"
+#include "Bytes.h"
+#include "CodePage.h"
+#include "DbfFormat.h"
+#include "Decimal.h"
+#include "Error.h"
+#include "Mdx.h"
 
 #include <algorithm>
 #include <cassert>

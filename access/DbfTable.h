@@ -1,6 +1,6 @@
 #pragma once
 
-#include "access/FileLock.h"
+#include "FileLock.h"
 
 #include <cstdint>
 #include <filesystem>

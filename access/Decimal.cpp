@@ -1,4 +1,4 @@
-#include "access/Decimal.h"
+#include "Decimal.h"
 
 #include <algorithm>
 #include <charconv>

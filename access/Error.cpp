@@ -1,4 +1,4 @@
-#include "access/Error.h"
+#include "Error.h"
 
 #include <cerrno>
 #include <cstring>

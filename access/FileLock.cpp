@@ -1,6 +1,6 @@
-#include "access/FileLock.h"
+#include "FileLock.h"
 
-#include "access/Error.h"
+#include "Error.h"
 
 #include <cerrno>
 #include <cstring>

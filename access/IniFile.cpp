@@ -1,7 +1,7 @@
-#include "access/IniFile.h"
+#include "IniFile.h"
 
-#include "access/AtomicFile.h"
-#include "access/CodePage.h"
+#include "AtomicFile.h"
+#include "CodePage.h"
 
 #include <optional>
 #include <system_error>

@@ -1,8 +1,8 @@
-#include "access/Mdx.h"
+#include "Mdx.h"
 
-#include "access/Bytes.h"
-#include "access/CodePage.h"
-#include "access/Error.h"
+#include "Bytes.h"
+#include "CodePage.h"
+#include "Error.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "access/DbfTable.h"
+#include "DbfTable.h"
 
 #include <array>
 #include <cstddef>

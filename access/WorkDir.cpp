@@ -1,4 +1,4 @@
-#include "access/WorkDir.h"
+#include "WorkDir.h"
 
 #include <cstdlib>
 

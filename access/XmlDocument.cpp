@@ -1,8 +1,8 @@
-#include "access/XmlDocument.h"
+#include "XmlDocument.h"
 
-#include "access/AtomicFile.h"
-#include "access/CodePage.h"
-#include "access/Error.h"
+#include "AtomicFile.h"
+#include "CodePage.h"
+#include "Error.h"
 
 #include <cassert>
 #include <climits>

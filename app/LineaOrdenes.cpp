@@ -1,4 +1,4 @@
-#include "app/LineaOrdenes.h"
+#include "LineaOrdenes.h"
 
 namespace zendral
 {

@@ -1,12 +1,12 @@
-#include "app/MainForm.h"
+#include "MainForm.h"
 
-#include "access/Error.h"
-#include "access/IniFile.h"
-#include "app/AyudaAplicacion.h"
-#include "app/PanelDegradado.h"
-#include "app/QtPrompter.h"
-#include "export/Exportacion.h"
-#include "import/Importacion.h"
+#include "AyudaAplicacion.h"
+#include "Error.h"
+#include "Exportacion.h"
+#include "Importacion.h"
+#include "IniFile.h"
+#include "PanelDegradado.h"
+#include "QtPrompter.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/LineaOrdenes.h"
-#include "import/EstadoProceso.h"
+#include "EstadoProceso.h"
+#include "LineaOrdenes.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,9 +1,9 @@
-#include "app/QtPrompter.h"
+#include "QtPrompter.h"
 
-#include "access/Mensajes.h"
-#include "app/AyudaAplicacion.h"
-#include "import/ControlCursos.h"
-#include "import/Cursos.h"
+#include "AyudaAplicacion.h"
+#include "ControlCursos.h"
+#include "Cursos.h"
+#include "Mensajes.h"
 
 #include <QApplication>
 #include <QFileDialog>

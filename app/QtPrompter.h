@@ -1,6 +1,6 @@
 #pragma once
 
-#include "import/Prompter.h"
+#include "Prompter.h"
 
 #include <QFileDialog>
 #include <QPointer>

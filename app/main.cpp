@@ -1,7 +1,7 @@
-#include "access/WorkDir.h"
-#include "app/AyudaChm.h"
-#include "app/MainForm.h"
-#include "app/QtPrompter.h"
+#include "AyudaChm.h"
+#include "MainForm.h"
+#include "QtPrompter.h"
+#include "WorkDir.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

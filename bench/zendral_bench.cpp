@@ -10,11 +10,12 @@
 // the machine disturbs the ratio less. Counters: ratio = import time / floor time,
 // writes_per_record = write calls of the import (syscw of /proc/self/io) per record it posted,
 // appended or edited (the level/course dialog edits every course once).
-#include "access/DbfTable.h"
-#include "export/Exportacion.h"
-#include "import/ControlCursos.h"
-#include "import/Importacion.h"
-#include "import/Prompter.h"
+#include "ControlCursos.h"
+#include "DbfTable.h"
+#include "Exportacion.h"
+#include "Importacion.h"
+#include "Prompter.h"
+#include "Tablas.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -47,15 +48,12 @@ public:
     void MostrarControlCursos(zendral::ControlCursos& d) override
     {
         d.FormShow();
-        auto& t = d.Tabla();
-        int i = 0;
-        for (t.First(); !t.Eof(); t.Next(), ++i) {
-            t.Edit();
-            t.FieldByName("NIVEL").SetAsString("ESO");
-            t.FieldByName("CURSO").SetAsString(std::to_string(i % 10));
-            t.Post();
+        std::vector<zendral::NivelCurso> niveles;
+        for (std::size_t i = 0; i < d.Tabla().RecordCount(); ++i) {
+            niveles.push_back({"ESO", std::to_string(i % 10)});
             ++ediciones;
         }
+        d.Rellenar(niveles);
         d.BitBtn1Click();
     }
     bool ConfirmarLineas() override { return true; }
@@ -230,11 +228,7 @@ void TimetableExport(benchmark::State& state)
         }
         dh.Close();
         zendral::dbf::Table s("SOLUC", dir.path, "SOLUC");
-        s.AddFieldDef("DIA", zendral::dbf::FieldType::Integer);
-        s.AddFieldDef("HORA", zendral::dbf::FieldType::Float);
-        for (const char* f : {"PROF", "CODGRUPO", "AULA", "ASIG", "TAREA"}) {
-            s.AddFieldDef(f, zendral::dbf::FieldType::String, 4);
-        }
+        zendral::tablas::Definir(s, zendral::tablas::kSoluc);
         s.CreateTable();
         s.Open();
         // 30 sessions a week per group.

@@ -1,17 +1,18 @@
-#include "cli/Cli.h"
+#include "Cli.h"
 
-#include "access/AtomicFile.h"
-#include "access/CodePage.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "access/WorkDir.h"
-#include "cli/ConsolePrompter.h"
-#include "export/Exportacion.h"
-#include "import/CursosCsv.h"
-#include "import/Importacion.h"
+#include "AtomicFile.h"
+#include "CodePage.h"
+#include "ConsolePrompter.h"
+#include "CursosCsv.h"
+#include "Error.h"
+#include "Exportacion.h"
+#include "Importacion.h"
+#include "Mensajes.h"
+#include "WorkDir.h"
 
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 namespace zendral::cli
 {
@@ -101,8 +102,10 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
         err << msg::kNoExisteArchivo << "\n";
         return 1;
     }
-    // Every course must have its level and course number before any table is touched.
-    const auto cursos = LeerCursos(xml::Document::load(op.archivo));
+    // Every course must have its level and course number before any table is touched. The
+    // document is read once, for this check and for the run.
+    auto documento = xml::Document::load(op.archivo);
+    const auto cursos = LeerCursos(documento);
     std::vector<csv::FilaCurso> filas;
     if (op.cursos) {
         filas = csv::LeerCursosCsv(ReadWholeFile(*op.cursos), op.cursos->filename().string());
@@ -124,9 +127,10 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
     }
 
     EstadoProceso estado;
+    estado.archivoElegido = op.archivo;
     ConsolePrompter prompter(op.archivo, niveles, !op.sinLineas);
     Importacion importacion(estado, prompter, op.dir ? *op.dir : WorkingDirectory());
-    const FinRun fin = importacion.BExportarClick();
+    const FinRun fin = importacion.ImportarDocumento(std::move(documento));
     if (fin != FinRun::Completado) {
         for (const auto& m : prompter.Mensajes()) {
             err << m << "\n";

@@ -1,6 +1,6 @@
-#include "cli/ConsolePrompter.h"
+#include "ConsolePrompter.h"
 
-#include "import/ControlCursos.h"
+#include "ControlCursos.h"
 
 #include <utility>
 
@@ -31,14 +31,7 @@ void ConsolePrompter::MostrarControlCursos(ControlCursos& dialogo)
         return;
     }
     // CURSOST holds one record per course, in document order.
-    auto& tabla = dialogo.Tabla();
-    std::size_t i = 0;
-    for (tabla.First(); !tabla.Eof() && i < m_niveles.size(); tabla.Next(), ++i) {
-        tabla.Edit();
-        tabla.FieldByName("NIVEL").SetAsString(m_niveles[i].nivel);
-        tabla.FieldByName("CURSO").SetAsString(m_niveles[i].curso);
-        tabla.Post();
-    }
+    dialogo.Rellenar(m_niveles);
     dialogo.BitBtn1Click();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "import/CursosCsv.h"
-#include "import/Prompter.h"
+#include "CursosCsv.h"
+#include "Prompter.h"
 
 #include <filesystem>
 #include <string>

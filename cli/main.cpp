@@ -1,4 +1,4 @@
-#include "cli/Cli.h"
+#include "Cli.h"
 
 #include <iostream>
 #include <string>

@@ -1,10 +1,10 @@
-#include "export/Exportacion.h"
+#include "Exportacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "import/Prompter.h"
+#include "CodePage.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "Prompter.h"
 
 #include <array>
 #include <cassert>

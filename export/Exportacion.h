@@ -1,6 +1,6 @@
 #pragma once
 
-#include "import/EstadoProceso.h"
+#include "EstadoProceso.h"
 
 #include <cstddef>
 #include <filesystem>

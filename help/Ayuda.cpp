@@ -1,10 +1,9 @@
-#include "help/Ayuda.h"
+#include "Ayuda.h"
 
-#include "help/HelpSystem.h"
-#include "help/StoHtmlHelp.h"
+#include "HelpSystem.h"
+#include "StoHtmlHelp.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QWidget>
 #include <cassert>
 
@@ -13,7 +12,6 @@ namespace zendral::help
 namespace
 {
 
-const char* const kHelpContextProperty = "helpContext";
 const char* const kHelpFileProperty = "helpFile";
 
 Ayuda* s_instance = nullptr;
@@ -34,60 +32,22 @@ private:
     const Ayuda& m_owner;
 };
 
-// Turns F1 into context help for widgets that carry a help context.
-class Ayuda::F1Filter final : public QObject
-{
-public:
-    explicit F1Filter(Ayuda& owner)
-        : m_owner(owner)
-    {
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) {
-            return false;
-        }
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) {
-            return false;
-        }
-        // The search stops at the window: a dialog does not borrow its owner's context.
-        for (auto* w = static_cast<QWidget*>(watched); w != nullptr;
-             w = w->isWindow() ? nullptr : w->parentWidget()) {
-            const int context = w->property(kHelpContextProperty).toInt();
-            if (context != 0) {
-                m_owner.ContextHelp(context);
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    Ayuda& m_owner;
-};
-
 Ayuda::Ayuda(QApplication& application)
     : Ayuda(application, LoadHtmlHelpEngine())
 {
 }
 
-Ayuda::Ayuda(QApplication& application, std::unique_ptr<HtmlHelpEngine> engine)
+Ayuda::Ayuda(QApplication&, std::unique_ptr<HtmlHelpEngine> engine)
     : m_application(std::make_unique<Application>(*this))
     , m_manager(std::make_unique<HelpManager>())
     , m_module(std::make_unique<StoHtmlHelp>(*m_manager, *m_application, std::move(engine)))
-    , m_f1(std::make_unique<F1Filter>(*this))
 {
     assert(s_instance == nullptr);
     s_instance = this;
-    application.installEventFilter(m_f1.get());
 }
 
 Ayuda::~Ayuda()
 {
-    m_f1.reset();
     m_module.reset();
     m_manager.reset();
     s_instance = nullptr;
@@ -158,11 +118,6 @@ bool HelpCommand(unsigned command, quintptr data)
 {
     Ayuda* ayuda = Ayuda::Instancia();
     return ayuda != nullptr && ayuda->HelpCommand(command, data);
-}
-
-void SetHelpContext(QWidget* widget, int context)
-{
-    widget->setProperty(kHelpContextProperty, context == 0 ? QVariant() : QVariant(context));
 }
 
 void SetFormHelpFile(QWidget* window, const QString& file)

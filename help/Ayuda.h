@@ -9,6 +9,7 @@ class QWidget;
 
 // The program's help, in one place: create an Ayuda in main() right after the QApplication and
 // before the main window; the requests below then reach "GestIB.chm" through the help system.
+// Windows route F1 to it with InstalarTeclaAyuda and an AyudaChm (AyudaAplicacion.h, AyudaChm.h).
 namespace zendral::help
 {
 
@@ -53,13 +54,11 @@ public:
 
 private:
     class Application;
-    class F1Filter;
 
     QString m_helpFile;
     std::unique_ptr<Application> m_application;
     std::unique_ptr<HelpManager> m_manager;
     std::unique_ptr<StoHtmlHelp> m_module;
-    std::unique_ptr<F1Filter> m_f1;
 };
 
 // Shortcuts to Ayuda::Instancia(); without one they do nothing and return false.
@@ -68,9 +67,6 @@ bool ContextHelp(int context);
 bool ShowTableOfContents();
 bool HelpCommand(unsigned command, quintptr data);
 
-// F1 pressed in this widget, or in any widget inside it in the same window, asks help for the
-// context; 0 takes it away again. The innermost widget with a context wins.
-void SetHelpContext(QWidget* widget, int context);
 // A window's own help file, used instead of the application's while that window is active.
 void SetFormHelpFile(QWidget* window, const QString& file);
 

@@ -1,6 +1,6 @@
-#include "help/ChmEngine.h"
+#include "ChmEngine.h"
 
-#include "help/ChmWindow.h"
+#include "ChmWindow.h"
 
 #include <QFileInfo>
 

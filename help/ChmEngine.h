@@ -1,6 +1,6 @@
 #pragma once
 
-#include "help/HtmlHelpEngine.h"
+#include "HtmlHelpEngine.h"
 
 #include <QString>
 #include <map>

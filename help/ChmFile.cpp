@@ -1,4 +1,4 @@
-#include "help/ChmFile.h"
+#include "ChmFile.h"
 
 #include <QFile>
 #include <QRegularExpression>

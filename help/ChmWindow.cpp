@@ -1,4 +1,4 @@
-#include "help/ChmWindow.h"
+#include "ChmWindow.h"
 
 #include <QAction>
 #include <QDesktopServices>

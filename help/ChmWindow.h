@@ -1,7 +1,7 @@
 #pragma once
 
-#include "help/ChmFile.h"
-#include "help/Sitemap.h"
+#include "ChmFile.h"
+#include "Sitemap.h"
 
 #include <QTextBrowser>
 #include <QUrl>

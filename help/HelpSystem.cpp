@@ -1,4 +1,4 @@
-#include "help/HelpSystem.h"
+#include "HelpSystem.h"
 
 #include <QApplication>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "help/HtmlHelpEngine.h"
+#include "HtmlHelpEngine.h"
 
 #ifdef _WIN32
 
@@ -67,7 +67,7 @@ std::unique_ptr<HtmlHelpEngine> LoadHtmlHelpEngine()
 
 #else
 
-#include "help/ChmEngine.h"
+#include "ChmEngine.h"
 
 namespace zendral::help
 {

@@ -1,4 +1,4 @@
-#include "help/Sitemap.h"
+#include "Sitemap.h"
 
 #include <QList>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "help/StoHtmlHelp.h"
+#include "StoHtmlHelp.h"
 
 namespace zendral::help
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "help/HelpSystem.h"
-#include "help/HtmlHelpEngine.h"
+#include "HelpSystem.h"
+#include "HtmlHelpEngine.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,9 @@
-#include "host/Velorin.h"
+#include "Velorin.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
+#include "CodePage.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Tablas.h"
 
 #include <charconv>
 #include <cmath>
@@ -21,7 +22,6 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using dbf::FieldType;
 
 constexpr const char* kNombresDias[kDias] = {"Dilluns", "Dimarts", "Dimecres", "Dijous", "Divendres"};
 constexpr int kInicioDia = 8 * 60;
@@ -235,13 +235,7 @@ public:
         , m_rejilla(rejilla)
         , m_medias(medias)
     {
-        m_tabla.AddFieldDef("DIA", FieldType::Integer);
-        m_tabla.AddFieldDef("HORA", FieldType::Float);
-        m_tabla.AddFieldDef("PROF", FieldType::String, 4);
-        m_tabla.AddFieldDef("CODGRUPO", FieldType::String, 4);
-        m_tabla.AddFieldDef("AULA", FieldType::String, 4);
-        m_tabla.AddFieldDef("ASIG", FieldType::String, 4);
-        m_tabla.AddFieldDef("TAREA", FieldType::String, 10);
+        tablas::Definir(m_tabla, tablas::kSoluc);
         m_tabla.CreateTable();
         m_tabla.Open();
     }
@@ -304,14 +298,7 @@ void LlenarDiasHoras(const fs::path& workDir, int periodos, bool medias)
 
     dbf::Table tabla("DIASHORAST", workDir, "DIASHORAST");
     // The layout the centre import gives the table.
-    tabla.AddFieldDef("DIHO", FieldType::String, 10);
-    tabla.AddFieldDef("CODDIHO", FieldType::String, 10);
-    tabla.AddFieldDef("DIA", FieldType::String, 20);
-    tabla.AddFieldDef("TEXTODIA", FieldType::String, 20);
-    tabla.AddFieldDef("HORA", FieldType::String, 8);
-    tabla.AddFieldDef("HORADESDE", FieldType::String, 8);
-    tabla.AddFieldDef("HORAHASTA", FieldType::String, 8);
-    tabla.AddFieldDef("MINUTOS", FieldType::String, 8);
+    tablas::Definir(tabla, tablas::kDiashorast);
     tabla.CreateTable();
     tabla.Open();
     for (int dia = 1; dia <= kDias; ++dia) {

@@ -1,7 +1,7 @@
-#include "host/VelorinSim.h"
+#include "VelorinSim.h"
 
-#include "access/Error.h"
-#include "host/Velorin.h"
+#include "Error.h"
+#include "Velorin.h"
 
 #include <charconv>
 #include <optional>

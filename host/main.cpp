@@ -1,5 +1,5 @@
-#include "access/WorkDir.h"
-#include "host/VelorinSim.h"
+#include "VelorinSim.h"
+#include "WorkDir.h"
 
 #include <iostream>
 #include <string>

@@ -1,6 +1,6 @@
-#include "import/Abreviaturas.h"
+#include "Abreviaturas.h"
 
-#include "access/CodePage.h"
+#include "CodePage.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
-#include "import/ControlCursos.h"
+#include "ControlCursos.h"
 
-#include "access/CodePage.h"
-#include "access/Mensajes.h"
-#include "import/Prompter.h"
+#include "CodePage.h"
+#include "Mensajes.h"
+#include "Prompter.h"
 
 namespace zendral
 {
@@ -15,6 +15,8 @@ bool Editando(const dbf::Table& t)
 }
 
 } // namespace
+
+bool NivelCurso::Completo() const { return !cp1252::Trim(nivel).empty() && !cp1252::Trim(curso).empty(); }
 
 ControlCursos::ControlCursos(const std::filesystem::path& workDir, bool cursosIncompletos, Prompter& prompter)
     : m_tabla("wwTableCursosT", workDir, "CURSOST")
@@ -30,6 +32,17 @@ void ControlCursos::FormShow()
     m_tabla.Open(false);
     if (m_cursosIncompletos) {
         m_salidaVisible = true;
+    }
+}
+
+void ControlCursos::Rellenar(const std::vector<NivelCurso>& niveles)
+{
+    std::size_t i = 0;
+    for (m_tabla.First(); !m_tabla.Eof() && i < niveles.size(); m_tabla.Next(), ++i) {
+        m_tabla.Edit();
+        m_tabla.FieldByName("NIVEL").SetAsString(niveles[i].nivel);
+        m_tabla.FieldByName("CURSO").SetAsString(niveles[i].curso);
+        m_tabla.Post();
     }
 }
 
@@ -58,8 +71,8 @@ bool ControlCursos::BitBtn1Click()
     CursosTDBGridExit();
     FaltaDato = false;
     for (m_tabla.First(); !m_tabla.Eof(); m_tabla.Next()) {
-        if (cp1252::Trim(m_tabla.FieldByName("NIVEL").AsString()).empty() ||
-            cp1252::Trim(m_tabla.FieldByName("CURSO").AsString()).empty()) {
+        if (!NivelCurso{m_tabla.FieldByName("NIVEL").AsString(), m_tabla.FieldByName("CURSO").AsString()}
+                 .Completo()) {
             FaltaDato = true;
             break;
         }

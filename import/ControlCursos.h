@@ -1,14 +1,24 @@
 #pragma once
 
-#include "access/DbfTable.h"
+#include "DbfTable.h"
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace zendral
 {
 
 class Prompter;
+
+// A course's level and course number as CURSOST stores them (windows-1252).
+struct NivelCurso
+{
+    std::string nivel;
+    std::string curso;
+    // A course lacks data when its level or its course number is blank after trimming.
+    bool Completo() const;
+};
 
 // What the level/course dialog does with CURSOST, apart from drawing it. One object stands for
 // one showing of the dialog.
@@ -22,6 +32,9 @@ public:
 
     // Opens CURSOST (shared: the dialog edits while nobody else holds it exclusively).
     void FormShow();
+    // Types `niveles` into CURSOST by position, the first pair into the first record; records
+    // past the end of the list keep what they hold.
+    void Rellenar(const std::vector<NivelCurso>& niveles);
     // The grid got the focus: start editing the current record, or a new one on an empty table.
     void CursosTDBGridEnter();
     // The grid lost the focus: save the pending change.

@@ -1,10 +1,10 @@
-#include "import/Cursos.h"
+#include "Cursos.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "app/AyudaAplicacion.h"
-#include "app/PanelDegradado.h"
-#include "import/ControlCursos.h"
+#include "AyudaAplicacion.h"
+#include "CodePage.h"
+#include "ControlCursos.h"
+#include "DbfTable.h"
+#include "PanelDegradado.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
-#include "import/CursosCsv.h"
+#include "CursosCsv.h"
 
-#include "access/CodePage.h"
-#include "access/Error.h"
+#include "CodePage.h"
+#include "Error.h"
 
 #include <unordered_map>
 
@@ -148,8 +148,6 @@ std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos)
     }
     return texto;
 }
-
-bool NivelCurso::Completo() const { return !cp1252::Trim(nivel).empty() && !cp1252::Trim(curso).empty(); }
 
 std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
                                       const std::vector<FilaCurso>& filas)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "import/Importacion.h"
+#include "ControlCursos.h"
+#include "Importacion.h"
 
 #include <optional>
 #include <string>
@@ -33,12 +34,7 @@ std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos);
 // stored in CURSOST (windows-1252, cut to 5 and 3). A row's CODI matches a course's code after
 // the same text rules (trimmed, windows-1252, cut to 20); the first matching row wins. A course
 // without a row gets empty values.
-struct NivelCurso
-{
-    std::string nivel;
-    std::string curso;
-    bool Completo() const;
-};
+using zendral::NivelCurso;
 std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
                                       const std::vector<FilaCurso>& filas);
 

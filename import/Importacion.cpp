@@ -1,17 +1,17 @@
-#include "import/Importacion.h"
+#include "Importacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Decimal.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "import/Abreviaturas.h"
-#include "import/ControlCursos.h"
-#include "import/Prompter.h"
+#include "Abreviaturas.h"
+#include "CodePage.h"
+#include "ControlCursos.h"
+#include "DbfTable.h"
+#include "Decimal.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "Prompter.h"
+#include "Tablas.h"
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -21,16 +21,7 @@ namespace zendral
 namespace
 {
 
-using dbf::FieldType;
 using xml::AttributeText;
-
-void Definir(dbf::Table& tabla, std::initializer_list<dbf::FieldDef> campos)
-{
-    tabla.ClearFieldDefs();
-    for (const auto& campo : campos) {
-        tabla.AddFieldDef(campo.name, campo.type, campo.size);
-    }
-}
 
 void Poner(dbf::Table& tabla, std::string_view campo, std::string_view valor)
 {
@@ -47,11 +38,6 @@ struct DatosCurso
 };
 
 } // namespace
-
-bool CierraVentana(FinRun fin, const EstadoProceso& estado)
-{
-    return fin == FinRun::SalidaForzada || estado.lanzadoPorHost == 2;
-}
 
 Importacion::Importacion(EstadoProceso& estado, Prompter& prompter, std::filesystem::path workDir)
     : m_estado(estado)
@@ -91,7 +77,14 @@ FinRun Importacion::BExportarClick()
 
     // A document that does not parse stops the run here, before any table is touched.
     m_estado.documento.reset();
-    m_estado.documento = xml::Document::load(m_estado.archivoElegido);
+    return ImportarDocumento(xml::Document::load(m_estado.archivoElegido));
+}
+
+FinRun Importacion::ImportarDocumento(xml::Document documento)
+{
+    m_ventanaCerrada = false;
+    m_resumen.clear();
+    m_estado.documento = std::move(documento);
 
     CursorOcupado cursor(m_prompter);
     CargarAsignaturas();
@@ -114,13 +107,7 @@ FinRun Importacion::BExportarClick()
 void Importacion::CargarAsignaturas()
 {
     dbf::Table tabla("ASIGNOMT", m_workDir, "ASIGNOMT");
-    Definir(tabla, {{"COD", FieldType::String, 4},
-                    {"CODLARGO", FieldType::String, 8},
-                    {"NOMBRE", FieldType::String, 40},
-                    {"CODI", FieldType::String, 20},
-                    {"HORAS", FieldType::String, 8},
-                    {"CODICURS", FieldType::String, 20},
-                    {"ESTAREA", FieldType::Boolean}});
+    tablas::Definir(tabla, tablas::kAsignomt);
     tabla.CreateTable();
     abrev::ListaOcupados ocupados(4, abrev::AcortarAsignatura);
     tabla.Open();
@@ -172,11 +159,7 @@ void Importacion::CargarAsignaturas()
 void Importacion::CargarProfesores()
 {
     dbf::Table tabla("PROFT", m_workDir, "PROFT");
-    Definir(tabla, {{"ABREV", FieldType::String, 4},
-                    {"NOMBRE", FieldType::String, 40},
-                    {"DEPART", FieldType::String, 40},
-                    {"DNI", FieldType::Integer},
-                    {"CODI", FieldType::String, 40}});
+    tablas::Definir(tabla, tablas::kProft);
     tabla.CreateTable();
     abrev::ListaOcupados ocupados(4, [](std::string_view c) { return std::string(c); });
     tabla.Open();
@@ -206,11 +189,7 @@ void Importacion::CargarProfesores()
 void Importacion::CargarAulas()
 {
     dbf::Table tabla("AULAT", m_workDir, "AULAT");
-    Definir(tabla, {{"ABREV", FieldType::String, 4},
-                    {"NOMBRE", FieldType::String, 40},
-                    {"EDIFICIO", FieldType::String, 1},
-                    {"MAXALUM", FieldType::Integer},
-                    {"CODI", FieldType::String, 60}});
+    tablas::Definir(tabla, tablas::kAulat);
     tabla.CreateTable();
     abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
     tabla.Open();
@@ -246,10 +225,7 @@ void Importacion::CargarCursos()
 {
     {
         dbf::Table tabla("CURSOST", m_workDir, "CURSOST");
-        Definir(tabla, {{"CODI", FieldType::String, 20},
-                        {"DESCRIPCIO", FieldType::String, 100},
-                        {"NIVEL", FieldType::String, 5},
-                        {"CURSO", FieldType::String, 3}});
+        tablas::Definir(tabla, tablas::kCursost);
         tabla.CreateTable();
         tabla.Open();
         const auto cursos = LeerCursos(Documento());
@@ -286,14 +262,7 @@ void Importacion::CargarGrupos()
     std::unordered_map<std::string, std::pair<std::string, std::string>> nivelPorCurso;
     {
         dbf::Table grupos("GRUPOST", m_workDir, "GRUPOST");
-        Definir(grupos, {{"ABREV", FieldType::String, 4},
-                         {"TURNO", FieldType::String, 1},
-                         {"NIVEL", FieldType::String, 5},
-                         {"CURSO", FieldType::String, 3},
-                         {"GRUPO", FieldType::String, 2},
-                         {"CODI", FieldType::String, 20},
-                         {"CODICURS", FieldType::String, 20},
-                         {"DESCRIP", FieldType::String, 40}});
+        tablas::Definir(grupos, tablas::kGrupost);
         grupos.CreateTable();
         abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
         grupos.Open();
@@ -347,12 +316,7 @@ void Importacion::CargarGrupos()
     }
 
     dbf::Table matib("MATIB", m_workDir, "MATIB");
-    Definir(matib, {{"ABREV", FieldType::String, 4},
-                    {"ABREV8", FieldType::String, 8},
-                    {"NOMBRE", FieldType::String, 40},
-                    {"NIVEL", FieldType::String, 5},
-                    {"CURSO", FieldType::String, 3}});
-    matib.AddIndexDef("ABREV", "ABREV");
+    tablas::Definir(matib, tablas::kMatib);
     matib.CreateTable();
     matib.Open();
 
@@ -422,16 +386,7 @@ std::string PatronSesiones(double horas)
 void Importacion::CargarLineas()
 {
     dbf::Table lineas("ASIGT", m_workDir, "ASIGT");
-    Definir(lineas, {{"CASIG", FieldType::String, 4},
-                     {"CPROF", FieldType::String, 4},
-                     {"CGRUP", FieldType::String, 4},
-                     {"CAULA", FieldType::String, 4},
-                     {"TURNO", FieldType::String, 1},
-                     {"NIVEL", FieldType::String, 5},
-                     {"CURSO", FieldType::String, 3},
-                     {"GRUPO", FieldType::String, 2},
-                     {"HORAS", FieldType::Float},
-                     {"SESIONES", FieldType::String, 20}});
+    tablas::Definir(lineas, tablas::kAsigt);
     lineas.CreateTable();
     lineas.Open();
 
@@ -494,14 +449,7 @@ void Importacion::CargarLineas()
 void Importacion::CargarDiasHoras()
 {
     dbf::Table tabla("DIASHORAST", m_workDir, "DIASHORAST");
-    Definir(tabla, {{"DIHO", FieldType::String, 10},
-                    {"CODDIHO", FieldType::String, 10},
-                    {"DIA", FieldType::String, 20},
-                    {"TEXTODIA", FieldType::String, 20},
-                    {"HORA", FieldType::String, 8},
-                    {"HORADESDE", FieldType::String, 8},
-                    {"HORAHASTA", FieldType::String, 8},
-                    {"MINUTOS", FieldType::String, 8}});
+    tablas::Definir(tabla, tablas::kDiashorast);
     tabla.CreateTable();
     Anotar("DIASHORAST", 0);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "access/XmlDocument.h"
-#include "import/EstadoProceso.h"
+#include "EstadoProceso.h"
+#include "XmlDocument.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -27,6 +27,9 @@ public:
     // The whole run: file choice, load, the seven stages, the closing message. Errors are thrown
     // as zendral::Error after the busy cursor is restored; tables of finished stages stay.
     FinRun BExportarClick();
+    // The same run on a document its caller has already loaded (from the chosen file): the
+    // document becomes the current one, then the seven stages and the closing message.
+    FinRun ImportarDocumento(xml::Document documento);
 
     // The stages, in run order. Each reads the current document and the working directory.
     void CargarAsignaturas();

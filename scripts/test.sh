@@ -9,7 +9,7 @@ scripts/setup.sh
 scripts/check-format.sh
 
 echo "== Compilación normal (build/)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENDRAL_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENDRAL_WERROR=ON -DZENDRAL_BUILD_BENCH=ON >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 --timeout 300
 

@@ -1,8 +1,8 @@
-#include "cli/Cli.h"
+#include "Cli.h"
 
-#include "host/Velorin.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/TempDir.h"
+#include "DbfRead.h"
+#include "TempDir.h"
+#include "Velorin.h"
 
 #include <cstdlib>
 #include <filesystem>

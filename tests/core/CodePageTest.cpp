@@ -1,4 +1,4 @@
-#include "access/CodePage.h"
+#include "CodePage.h"
 
 #include <gtest/gtest.h>
 #include <string>

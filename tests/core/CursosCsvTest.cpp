@@ -1,7 +1,7 @@
-#include "import/CursosCsv.h"
+#include "CursosCsv.h"
 
-#include "access/CodePage.h"
-#include "access/Error.h"
+#include "CodePage.h"
+#include "Error.h"
 
 #include <gtest/gtest.h>
 

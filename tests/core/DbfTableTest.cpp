@@ -1,9 +1,9 @@
-#include "access/DbfTable.h"
+#include "DbfTable.h"
 
-#include "access/CodePage.h"
-#include "access/Error.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/TempDir.h"
+#include "CodePage.h"
+#include "DbfRead.h"
+#include "Error.h"
+#include "TempDir.h"
 
 #include <bit>
 #include <chrono>

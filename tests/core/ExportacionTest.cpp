@@ -1,11 +1,12 @@
-#include "export/Exportacion.h"
+#include "Exportacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
+#include "CodePage.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "ScriptedPrompter.h"
+#include "Tablas.h"
+#include "TempDir.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -23,13 +24,6 @@ namespace fs = std::filesystem;
 using dbf::FieldType;
 using Fila = std::vector<std::string>;
 
-struct Campo
-{
-    const char* nombre;
-    FieldType tipo;
-    int ancho;
-};
-
 class ExportacionTest : public ::testing::Test
 {
 protected:
@@ -37,35 +31,31 @@ protected:
     {
         fs::create_directories(work);
         fs::create_directories(destino);
-        Tabla("PROFT", {{"ABREV", FieldType::String, 4}, {"CODI", FieldType::String, 40}},
+        Tabla(tablas::kProft, {"ABREV", "CODI"},
               {{"JOAN", "P-joan"}, {"MAR", "P-mar"}, {"JOAN", "P-joan-2"}, {"", "P-blanc"}});
-        Tabla("GRUPOST",
-              {{"ABREV", FieldType::String, 4},
-               {"CODI", FieldType::String, 20},
-               {"CODICURS", FieldType::String, 20}},
-              {{"ES1A", "G1", "C1"}, {"ES1B", "G2", "C1"}});
-        Tabla("AULAT", {{"ABREV", FieldType::String, 4}, {"CODI", FieldType::String, 60}},
-              {{"Au10", "101"}, {"Lab", "Laboratori & \"química\""}});
-        Tabla("ASIGNOMT", {{"COD", FieldType::String, 4}, {"CODI", FieldType::String, 20}},
-              {{"MAT", "2063541"}, {"Mús", "2063548"}});
+        Tabla(tablas::kGrupost, {"ABREV", "CODI", "CODICURS"}, {{"ES1A", "G1", "C1"}, {"ES1B", "G2", "C1"}});
+        Tabla(tablas::kAulat, {"ABREV", "CODI"}, {{"Au10", "101"}, {"Lab", "Laboratori & \"química\""}});
+        Tabla(tablas::kAsignomt, {"COD", "CODI"}, {{"MAT", "2063541"}, {"Mús", "2063548"}});
         DiasHoras({"11", "12", "13", "14", "15", "21", "22", "23", "24", "25", "112"});
         prompter.archivo = destino / "elegido.xml";
         std::ignore = dir.write("destino/elegido.xml", "esto no es XML");
     }
 
-    void Tabla(const std::string& nombre, const std::vector<Campo>& campos, const std::vector<Fila>& filas)
+    // A table with the whole of its layout; each row gives the values of `campos`, in that order.
+    void Tabla(const tablas::Disposicion& disposicion, const std::vector<std::string>& campos,
+               const std::vector<Fila>& filas)
     {
-        dbf::Table t(nombre, work, nombre);
-        for (const auto& c : campos) {
-            t.AddFieldDef(c.nombre, c.tipo, c.ancho);
-        }
+        dbf::Table t(disposicion.nombre, work, disposicion.nombre);
+        tablas::Definir(t, disposicion);
         t.CreateTable();
         t.Open();
         for (const auto& fila : filas) {
             t.Append();
             for (std::size_t i = 0; i < fila.size(); ++i) {
-                if (!fila[i].empty() || campos[i].tipo == FieldType::String) {
-                    t.FieldByName(campos[i].nombre).SetAsString(cp1252::FromUtf8(fila[i]));
+                const dbf::FieldDef* campo = disposicion.Campo(campos.at(i));
+                ASSERT_NE(campo, nullptr) << disposicion.nombre << " " << campos[i];
+                if (!fila[i].empty() || campo->type == FieldType::String) {
+                    t.FieldByName(campos[i]).SetAsString(cp1252::FromUtf8(fila[i]));
                 }
             }
             t.Post();
@@ -79,26 +69,13 @@ protected:
         for (const auto& k : claves) {
             filas.push_back({k, "D" + k, "H" + k, "M" + k});
         }
-        Tabla("DIASHORAST",
-              {{"DIHO", FieldType::String, 10},
-               {"DIA", FieldType::String, 20},
-               {"HORADESDE", FieldType::String, 8},
-               {"MINUTOS", FieldType::String, 8}},
-              filas);
+        Tabla(tablas::kDiashorast, {"DIHO", "DIA", "HORADESDE", "MINUTOS"}, filas);
     }
 
     // SOLUC rows: DIA, HORA, PROF, CODGRUPO, AULA, ASIG, TAREA.
     void Soluc(const std::vector<Fila>& filas)
     {
-        Tabla("SOLUC",
-              {{"DIA", FieldType::Integer, 0},
-               {"HORA", FieldType::Float, 0},
-               {"PROF", FieldType::String, 4},
-               {"CODGRUPO", FieldType::String, 4},
-               {"AULA", FieldType::String, 4},
-               {"ASIG", FieldType::String, 4},
-               {"TAREA", FieldType::String, 10}},
-              filas);
+        Tabla(tablas::kSoluc, {"DIA", "HORA", "PROF", "CODGRUPO", "AULA", "ASIG", "TAREA"}, filas);
     }
 
     std::string Documento() { return test::ReadFile(destino / kArchivoHorario); }
@@ -217,13 +194,9 @@ TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
 {
     std::ignore = dir.write("destino/SolucioHorari.xml", "<HORARI>anterior</HORARI>");
     // SOLUC without TAREA.
-    Tabla("SOLUC",
-          {{"DIA", FieldType::Integer, 0},
-           {"HORA", FieldType::Float, 0},
-           {"PROF", FieldType::String, 4},
-           {"CODGRUPO", FieldType::String, 4},
-           {"AULA", FieldType::String, 4},
-           {"ASIG", FieldType::String, 4}},
+    tablas::Disposicion sinTarea = tablas::kSoluc;
+    std::erase_if(sinTarea.campos, [](const dbf::FieldDef& c) { return c.name == "TAREA"; });
+    Tabla(sinTarea, {"DIA", "HORA", "PROF", "CODGRUPO", "AULA", "ASIG"},
           {{"1", "1", "JOAN", "ES1A", "Au10", "MAT"}});
     try {
         exportacion.BImportarClick();
@@ -256,15 +229,13 @@ TEST_F(ExportacionTest, HourBeyondTheRangeOfAPeriodEndsTheRunNamingTheRecord)
         for (const auto& [dia, hora] : filas) {
             texto.push_back({dia, std::string(20 - hora.size(), ' ') + hora, "JOAN", "ES1A", "", "", ""});
         }
-        Tabla("SOLUC",
-              {{"DIA", FieldType::Integer, 0},
-               {"HORA", FieldType::String, 20},
-               {"PROF", FieldType::String, 4},
-               {"CODGRUPO", FieldType::String, 4},
-               {"AULA", FieldType::String, 4},
-               {"ASIG", FieldType::String, 4},
-               {"TAREA", FieldType::String, 10}},
-              texto);
+        tablas::Disposicion disposicion = tablas::kSoluc;
+        for (auto& campo : disposicion.campos) {
+            if (campo.name == "HORA") {
+                campo = {"HORA", FieldType::String, 20};
+            }
+        }
+        Tabla(disposicion, {"DIA", "HORA", "PROF", "CODGRUPO", "AULA", "ASIG", "TAREA"}, texto);
         std::string bytes = test::ReadFile(work / "SOLUC.DBF");
         ASSERT_EQ(bytes.substr(64, 4), "HORA");
         bytes[64 + 11] = 'N';

@@ -1,12 +1,13 @@
-#include "import/Importacion.h"
+#include "Importacion.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
+#include "CodePage.h"
+#include "DbfRead.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Mensajes.h"
+#include "ScriptedPrompter.h"
+#include "Tablas.h"
+#include "TempDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -480,7 +481,7 @@ TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelledChoiceReusesThe
     {
         // Days and hours left by an earlier run.
         dbf::Table t("t", work, "DIASHORAST");
-        t.AddFieldDef("DIHO", dbf::FieldType::String, 10);
+        tablas::Definir(t, tablas::kDiashorast);
         t.CreateTable();
         t.Open();
         t.Append();
@@ -515,6 +516,19 @@ TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelledChoiceReusesThe
     prompter.dialogos = {Mostrar{{{"BAT", "1"}, {"BAT", "2"}}, Mostrar::Fin::Aceptar}};
     ASSERT_EQ(Imp().BExportarClick(), FinRun::Completado);
     EXPECT_EQ(Columna("GRUPOST", "ABREV"), (Lista{"BA1A", "BA1B", "BA2X"}));
+}
+
+// The command line reads the document once and hands it over: no file is chosen or read again.
+TEST_F(ImportacionTest, LoadedDocumentRunsWithoutChoosingAFile)
+{
+    prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
+    ASSERT_EQ(Imp().ImportarDocumento(xml::Document::loadMemory(Centre(kLineas), "centre.xml")),
+              FinRun::Completado);
+    EXPECT_EQ(prompter.mensajes, Lista{msg::kProcesoFinalizado});
+    EXPECT_EQ(estado.codigoResultado, 1);
+    ASSERT_TRUE(estado.documento.has_value());
+    EXPECT_EQ(importacion.resumen().size(), 8u);
+    EXPECT_EQ(Columna("GRUPOST", "ABREV"), (Lista{"ES1A", "ES1B", "ES2X"}));
 }
 
 TEST_F(ImportacionTest, MalformedDocumentStopsBeforeAnyTable)

@@ -1,14 +1,15 @@
-#include "access/Mdx.h"
+#include "Mdx.h"
 
-#include "access/CodePage.h"
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "import/Importacion.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/MdxRead.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/XBaseRead.h"
+#include "CodePage.h"
+#include "DbfRead.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Importacion.h"
+#include "MdxRead.h"
+#include "ScriptedPrompter.h"
+#include "Tablas.h"
+#include "TempDir.h"
+#include "XBaseRead.h"
 
 #include <algorithm>
 #include <chrono>
@@ -137,17 +138,6 @@ std::string KeyFor(std::size_t i)
     return i % 4 == 0 ? "MAT" : i % 4 == 1 ? "" : kWords[i * 5 % 8] + std::to_string(i * 7919 % 613);
 }
 
-// MATIB's layout, with its one tag on ABREV.
-void DefineMatib(Table& t)
-{
-    t.AddFieldDef("ABREV", FieldType::String, 4);
-    t.AddFieldDef("ABREV8", FieldType::String, 8);
-    t.AddFieldDef("NOMBRE", FieldType::String, 40);
-    t.AddFieldDef("NIVEL", FieldType::String, 5);
-    t.AddFieldDef("CURSO", FieldType::String, 3);
-    t.AddIndexDef("ABREV", "ABREV");
-}
-
 void PostMatib(Table& t, const std::string& abrev)
 {
     t.Append();
@@ -193,7 +183,7 @@ TEST(MdxLayoutTest, EmptyAndThreeRecordIndexesAreTheWorkedExampleByteForByte)
     std::fill(empty.begin() + 0xC00, empty.end(), '\0');
     TempDir dir;
     Table t("wwMatib", dir.path(), "MATIB");
-    DefineMatib(t);
+    tablas::Definir(t, tablas::kMatib);
     t.CreateTable();
     EXPECT_EQ(ReadFile(dir / "MATIB.MDX"), empty);
     EXPECT_EQ(ReadFile(dir / "MATIB.DBF")[28], 0x01);
@@ -313,7 +303,7 @@ TEST(MdxTreeTest, EveryRecordIsReachableInKeyOrderAndSeeksLandOnTheFirstDuplicat
 void WriteMatib(const fs::path& dir, std::size_t count)
 {
     Table t("wwMatib", dir, "MATIB");
-    DefineMatib(t);
+    tablas::Definir(t, tablas::kMatib);
     t.CreateTable();
     t.Open();
     for (std::size_t i = 0; i < count; ++i) {
@@ -493,7 +483,7 @@ TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
             try {
                 // Series of posts, each closed (which writes the index) before the next one.
                 Table t("wwMatib", dir.path(), "MATIB");
-                DefineMatib(t);
+                tablas::Definir(t, tablas::kMatib);
                 t.CreateTable();
                 for (std::size_t i = 0; i < 200000;) {
                     t.Open();

@@ -1,7 +1,7 @@
-#include "access/XmlDocument.h"
+#include "XmlDocument.h"
 
-#include "access/Error.h"
-#include "tests/support/TempDir.h"
+#include "Error.h"
+#include "TempDir.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "tests/gui/Banco.h"
+#include "Banco.h"
 
-#include "access/CodePage.h"
+#include "CodePage.h"
 
 namespace zendral::test
 {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "access/DbfTable.h"
-#include "app/MainForm.h"
-#include "tests/gui/GuiPrompter.h"
-#include "tests/support/TempDir.h"
+#include "DbfTable.h"
+#include "GuiPrompter.h"
+#include "MainForm.h"
+#include "TempDir.h"
 
 #include <QStringList>
 #include <filesystem>

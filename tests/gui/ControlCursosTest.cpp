@@ -1,11 +1,11 @@
-#include "import/ControlCursos.h"
+#include "ControlCursos.h"
 
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "import/Cursos.h"
-#include "import/Importacion.h"
-#include "tests/gui/Banco.h"
-#include "tests/support/ScriptedPrompter.h"
+#include "Banco.h"
+#include "Cursos.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Importacion.h"
+#include "ScriptedPrompter.h"
 
 #include <QApplication>
 #include <QLineEdit>

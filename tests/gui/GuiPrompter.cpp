@@ -1,6 +1,6 @@
-#include "tests/gui/GuiPrompter.h"
+#include "GuiPrompter.h"
 
-#include "import/Cursos.h"
+#include "Cursos.h"
 
 #include <QAbstractButton>
 #include <QApplication>

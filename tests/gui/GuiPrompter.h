@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AyudaAplicacion.h"
-#include "app/QtPrompter.h"
+#include "AyudaAplicacion.h"
+#include "QtPrompter.h"
 
 #include <QDialog>
 #include <QMessageBox>

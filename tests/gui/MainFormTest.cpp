@@ -1,15 +1,15 @@
-#include "app/MainForm.h"
+#include "MainForm.h"
 
-#include "access/Error.h"
-#include "access/Mensajes.h"
-#include "app/AyudaChm.h"
-#include "app/LineaOrdenes.h"
-#include "help/HtmlHelpEngine.h"
-#include "host/VelorinSim.h"
-#include "import/Cursos.h"
-#include "import/Importacion.h"
-#include "tests/gui/Banco.h"
-#include "tests/support/ScriptedPrompter.h"
+#include "AyudaChm.h"
+#include "Banco.h"
+#include "Cursos.h"
+#include "Error.h"
+#include "HtmlHelpEngine.h"
+#include "Importacion.h"
+#include "LineaOrdenes.h"
+#include "Mensajes.h"
+#include "ScriptedPrompter.h"
+#include "VelorinSim.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,12 +1,13 @@
 // Our HTML Help engine on the help file the build compiles, its readers on inline samples, and F1
 // through the whole chain.
-#include "help/ChmEngine.h"
+#include "ChmEngine.h"
 
-#include "help/Ayuda.h"
-#include "help/ChmFile.h"
-#include "help/ChmWindow.h"
-#include "help/Sitemap.h"
-#include "tests/help/DataRow.h"
+#include "Ayuda.h"
+#include "AyudaChm.h"
+#include "ChmFile.h"
+#include "ChmWindow.h"
+#include "DataRow.h"
+#include "Sitemap.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -416,12 +417,16 @@ private slots:
     void f1ThroughTheWholeChain()
     {
         auto ayuda = std::make_unique<Ayuda>(*qApp);
-        SetHelpFile(kChm);
+        zendral::AyudaChm aplicacion(*ayuda);
+        aplicacion.EstablecerArchivo(kChm);
         QWidget window;
         auto* button = new QWidget(&window);
-        SetHelpContext(&window, 1);
+        window.setProperty(zendral::kPropiedadContexto, 1);
+        zendral::InstalarTeclaAyuda(window, aplicacion);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        button->setFocus();
         QTest::keyClick(button, Qt::Key_F1);
 
         auto helpWindows = [] {

@@ -1,10 +1,11 @@
 // The viewer's answers and actions, and the help system's routing, against an engine that only
 // records what it is asked.
-#include "help/StoHtmlHelp.h"
+#include "StoHtmlHelp.h"
 
-#include "help/Ayuda.h"
-#include "help/HelpSystem.h"
-#include "tests/help/DataRow.h"
+#include "Ayuda.h"
+#include "AyudaChm.h"
+#include "DataRow.h"
+#include "HelpSystem.h"
 
 #include <QApplication>
 #include <QTest>
@@ -313,12 +314,14 @@ private slots:
         QCOMPARE(rig.Calls()[1].file, File("/opt/zendral/GestIB.chm::/intro.htm"));
     }
 
-    // The entry point as the main window uses it: the button's contents command and F1.
+    // The entry point as the main window uses it: the button's contents command, and F1 through
+    // the window's help key and the program's AyudaChm.
     void entryPoint()
     {
         auto record = std::make_shared<Record>();
         auto ayuda = std::make_unique<Ayuda>(*qApp, std::make_unique<RecordingEngine>(record));
-        SetHelpFile(QStringLiteral("GestIB.chm"));
+        zendral::AyudaChm aplicacion(*ayuda);
+        aplicacion.EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
         const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/GestIB.chm");
 
         QVERIFY(HelpCommand(kHelpContents, 0));
@@ -329,21 +332,32 @@ private slots:
         QWidget window;
         auto* inner = new QWidget(&window);
         auto* deeper = new QWidget(inner);
-        auto* plain = new QWidget;
+        auto* other = new QWidget(&window);
         // A window of its own inside the main window, as a dialog is.
         auto* dialog = new QWidget(&window, Qt::Dialog);
-        SetHelpContext(&window, 1);
-        SetHelpContext(inner, 7);
-        QTest::keyClick(&window, Qt::Key_F1);
+        window.setProperty(zendral::kPropiedadContexto, 1);
+        inner->setProperty(zendral::kPropiedadContexto, 7);
+        zendral::InstalarTeclaAyuda(window, aplicacion);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        // The widget with the focus chooses the context: its own, else its nearest parent's.
+        other->setFocus();
+        QTest::keyClick(other, Qt::Key_F1);
+        deeper->setFocus();
         QTest::keyClick(deeper, Qt::Key_F1);
-        QTest::keyClick(plain, Qt::Key_F1);
-        QTest::keyClick(dialog, Qt::Key_F1);
-        QTest::keyClick(&window, Qt::Key_F1, Qt::ShiftModifier);
+        QTest::keyClick(deeper, Qt::Key_F1, Qt::ShiftModifier);
         QCOMPARE(record->calls.size(), 3u);
         QCOMPARE(record->calls[1].command, kHhHelpContext);
+        QCOMPARE(record->calls[1].file, File(expected));
         QCOMPARE(Number(record->calls[1]), quintptr{1});
         QCOMPARE(Number(record->calls[2]), quintptr{7});
-        delete plain;
+        // The dialog does not borrow its owner's context.
+        dialog->show();
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QTest::keyClick(dialog, Qt::Key_F1);
+        QCOMPARE(record->calls.size(), 3u);
 
         ayuda.reset();
         QVERIFY(record->engineDestroyed);

@@ -1,14 +1,14 @@
-#include "host/Velorin.h"
+#include "Velorin.h"
 
-#include "access/DbfTable.h"
-#include "access/Error.h"
-#include "access/XmlDocument.h"
-#include "export/Exportacion.h"
-#include "host/VelorinSim.h"
-#include "import/Importacion.h"
-#include "tests/support/DbfRead.h"
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TempDir.h"
+#include "DbfRead.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Exportacion.h"
+#include "Importacion.h"
+#include "ScriptedPrompter.h"
+#include "TempDir.h"
+#include "VelorinSim.h"
+#include "XmlDocument.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "tests/support/DbfRead.h"
+#include "DbfRead.h"
 
-#include "tests/support/ExternalTool.h"
+#include "ExternalTool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "tests/support/MdxRead.h"
+#include "MdxRead.h"
 
-#include "tests/support/TempDir.h"
+#include "TempDir.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,4 @@
-#include "tests/support/ScriptedPrompter.h"
-
-#include "import/ControlCursos.h"
+#include "ScriptedPrompter.h"
 
 namespace zendral::test
 {
@@ -26,14 +24,7 @@ void ScriptedPrompter::MostrarControlCursos(ControlCursos& dialogo)
     }
     dialogo.FormShow();
     salidaVisible.push_back(dialogo.SalidaVisible());
-    auto& tabla = dialogo.Tabla();
-    std::size_t i = 0;
-    for (tabla.First(); !tabla.Eof() && i < paso.niveles.size(); tabla.Next(), ++i) {
-        tabla.Edit();
-        tabla.FieldByName("NIVEL").SetAsString(paso.niveles[i].first);
-        tabla.FieldByName("CURSO").SetAsString(paso.niveles[i].second);
-        tabla.Post();
-    }
+    dialogo.Rellenar(paso.niveles);
     switch (paso.fin) {
     case Mostrar::Fin::Aceptar:
         dialogo.BitBtn1Click();

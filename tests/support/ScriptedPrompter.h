@@ -1,6 +1,7 @@
 #pragma once
 
-#include "import/Prompter.h"
+#include "ControlCursos.h"
+#include "Prompter.h"
 
 #include <deque>
 #include <filesystem>
@@ -22,7 +23,7 @@ struct Mostrar
         Forzar,
         Cerrar,
     };
-    std::vector<std::pair<std::string, std::string>> niveles;
+    std::vector<NivelCurso> niveles;
     Fin fin = Fin::Aceptar;
 };
 

@@ -1,6 +1,6 @@
-#include "tests/support/XBaseRead.h"
+#include "XBaseRead.h"
 
-#include "tests/support/ExternalTool.h"
+#include "ExternalTool.h"
 
 #include <gtest/gtest.h>
 #include <string_view>

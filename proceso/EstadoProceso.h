@@ -1,6 +1,6 @@
 #pragma once
 
-#include "access/XmlDocument.h"
+#include "XmlDocument.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "app/PanelDegradado.h"
+#include "PanelDegradado.h"
 
 #include <QLinearGradient>
 #include <QPainter>

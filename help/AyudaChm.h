@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AyudaAplicacion.h"
-#include "help/Ayuda.h"
+#include "Ayuda.h"
+#include "AyudaAplicacion.h"
 
 namespace zendral
 {

@@ -1,4 +1,4 @@
-#include "app/AyudaAplicacion.h"
+#include "AyudaAplicacion.h"
 
 #include <QApplication>
 #include <QShortcut>

@@ -1,0 +1,101 @@
+#include "IniFile.h"
+
+#include "Error.h"
+#include "TempDir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+
+namespace zendral
+{
+namespace
+{
+
+struct CasoIni
+{
+    const char* nombre;
+    std::string antes;
+    std::string seccion;
+    std::string clave;
+    std::string despues;
+};
+
+const std::string kS = "Transformadores";
+const std::string kK = "Transformado";
+
+// Setting one key to "1": only that value changes; a missing section or key is added with the
+// file's own line ends.
+TEST(IniFile, SetValueChangesOnlyTheKey)
+{
+    const CasoIni casos[] = {
+        {"archivo vacio", "", kS, kK, "[Transformadores]\r\nTransformado=1\r\n"},
+        {"falta la seccion, LF", "[Velorin]\nRuta=C:\\V\n", kS, kK,
+         "[Velorin]\nRuta=C:\\V\n[Transformadores]\nTransformado=1\n"},
+        {"falta la seccion, sin salto final", "[Velorin]\r\nRuta=C:\\V", kS, kK,
+         "[Velorin]\r\nRuta=C:\\V\r\n[Transformadores]\r\nTransformado=1\r\n"},
+        {"solo comentarios", "; nada\r\n", kS, kK, "; nada\r\n[Transformadores]\r\nTransformado=1\r\n"},
+        {"cambia el valor y nada mas",
+         "; Velorin\r\n[General]\r\nTransformado=7\r\n\r\n[Transformadores]\r\n; ultimo\r\n"
+         "Otra = x \r\nTransformado=0\r\nSigue=2\r\n\r\n[Fin]\r\nA=1",
+         kS, kK,
+         "; Velorin\r\n[General]\r\nTransformado=7\r\n\r\n[Transformadores]\r\n; ultimo\r\n"
+         "Otra = x \r\nTransformado=1\r\nSigue=2\r\n\r\n[Fin]\r\nA=1"},
+        {"mayusculas distintas conservan su forma", "[TRANSFORMADORES]\nTRANSFORMADO = -1\n", kS, kK,
+         "[TRANSFORMADORES]\nTRANSFORMADO =1\n"},
+        {"nombres con blancos alrededor", "  [ transformadores ]  \n\ttransformado\t=9\n", kS, kK,
+         "  [ transformadores ]  \n\ttransformado\t=1\n"},
+        {"clave nueva tras la ultima linea de la seccion", "[Transformadores]\r\nOtra=1\r\n\r\n[Fin]\r\n", kS,
+         kK, "[Transformadores]\r\nOtra=1\r\nTransformado=1\r\n\r\n[Fin]\r\n"},
+        {"seccion vacia al final sin salto", "[Transformadores]", kS, kK,
+         "[Transformadores]\r\nTransformado=1\r\n"},
+        {"un comentario no es la clave", "[Transformadores]\n;Transformado=5\n", kS, kK,
+         "[Transformadores]\n;Transformado=5\nTransformado=1\n"},
+        {"solo la primera seccion y la primera clave",
+         "[Transformadores]\nTransformado=2\nTransformado=3\n[Transformadores]\nTransformado=4\n", kS, kK,
+         "[Transformadores]\nTransformado=1\nTransformado=3\n[Transformadores]\nTransformado=4\n"},
+        {"la clave de otra seccion no cuenta", "[Otra]\nTransformado=2\n[Transformadores]\n", kS, kK,
+         "[Otra]\nTransformado=2\n[Transformadores]\nTransformado=1\n"},
+        {"marca de orden de bytes", "\xEF\xBB\xBF[Transformadores]\nTransformado=0\n", kS, kK,
+         "\xEF\xBB\xBF[Transformadores]\nTransformado=1\n"},
+        // windows-1252 letters fold with their accented capitals.
+        {"acentos en windows-1252", "[Secci\xF3n]\nA\xD1O=0\n", "SECCI\xD3N", "a\xF1o",
+         "[Secci\xF3n]\nA\xD1O=1\n"},
+    };
+    for (const auto& caso : casos) {
+        EXPECT_EQ(ini::SetValue(caso.antes, caso.seccion, caso.clave, "1"), caso.despues) << caso.nombre;
+    }
+}
+
+TEST(IniFile, WriteIntegerReplacesTheFile)
+{
+    test::TempDir dir;
+    const auto ini = dir / "Velorin.ini";
+    ini::WriteInteger(ini, "Transformadores", "Transformado", -1);
+    EXPECT_EQ(test::ReadFile(ini), "[Transformadores]\r\nTransformado=-1\r\n");
+    dir.write("Velorin.ini", "[Velorin]\nVersion=5\n");
+    ini::WriteInteger(ini, "Transformadores", "Transformado", 1);
+    EXPECT_EQ(test::ReadFile(ini), "[Velorin]\nVersion=5\n[Transformadores]\nTransformado=1\n");
+    ini::WriteInteger(ini, "transformadores", "TRANSFORMADO", 0);
+    EXPECT_EQ(test::ReadFile(ini), "[Velorin]\nVersion=5\n[Transformadores]\nTransformado=0\n");
+    // Nothing is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(IniFile, FailedWriteKeepsTheOldFile)
+{
+    test::TempDir dir;
+    const auto ini = dir.write("Velorin.ini", "[Transformadores]\nTransformado=1\n");
+    // The replacement cannot be written: the old file stays as it was.
+    std::filesystem::create_directory(dir / "Velorin.ini.tmp");
+    EXPECT_THROW(ini::WriteInteger(ini, "Transformadores", "Transformado", 0), Error);
+    EXPECT_EQ(test::ReadFile(ini), "[Transformadores]\nTransformado=1\n");
+    // A file that cannot be read is not replaced.
+    std::filesystem::create_directory(dir / "carpeta.ini");
+    EXPECT_THROW(ini::WriteInteger(dir / "carpeta.ini", "T", "K", 0), Error);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "carpeta.ini"));
+}
+
+} // namespace
+} // namespace zendral
