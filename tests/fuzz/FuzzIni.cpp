@@ -105,8 +105,10 @@ void ComprobarCambio(std::string_view antes, std::string_view despues, std::stri
     std::size_t k = 0;
     if (quitadas.size() == 1) {
         // The line the new one follows had no line break.
-        if (!Salto(quitadas[0]).empty() || puestas.empty() || SinSalto(puestas[0]) != quitadas[0] ||
-            !EsSalto(Salto(puestas[0]))) {
+        // (A last line ending in a lone CR reads as one with CR LF once the break is added.)
+        const std::string_view vieja = quitadas[0];
+        if (!Salto(vieja).empty() || puestas.empty() || puestas[0].substr(0, vieja.size()) != vieja ||
+            !EsSalto(puestas[0].substr(vieja.size()))) {
             Fallo("a line other than the key line changed");
         }
         k = 1;
