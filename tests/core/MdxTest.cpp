@@ -473,10 +473,13 @@ TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
     // Where the kill is aimed: among the posts of a series, while Close writes the index (its
     // temporary file exists), or between series (the header announces the index).
     int announced = 0;
-    for (const auto& [threshold, moment] : {std::pair<std::size_t, std::string_view>{40, "posting"},
-                                            {300, "writing the index"},
-                                            {800, "announced"},
-                                            {2000, "posting"}}) {
+    for (const auto& [umbral, momento] : {std::pair<std::size_t, std::string_view>{40, "posting"},
+                                          {300, "writing the index"},
+                                          {800, "announced"},
+                                          {2000, "posting"}}) {
+        // Plain copies: clang 14 does not let a lambda capture structured bindings.
+        const std::size_t threshold = umbral;
+        const std::string_view moment = momento;
         TempDir dir;
         const pid_t pid = ::fork();
         if (pid == 0) {
