@@ -212,6 +212,15 @@ QString ResolveObjectPath(const QString& raw, const std::function<bool(const QSt
     return {};
 }
 
+QString ContextObjectPath(const QString& stored, const std::function<bool(const QString&)>& exists)
+{
+    if (stored.isEmpty() || stored.contains(u'\\') || stored.contains(u':')) {
+        return {};
+    }
+    const QString object = stored.startsWith(u'/') ? stored : u'/' + stored;
+    return object.size() > 1 && exists(object) ? object : QString();
+}
+
 std::unique_ptr<ChmFile> ChmFile::Open(const QString& path)
 {
     chmFile* handle = chm_open(QFile::encodeName(path).constData());
@@ -285,7 +294,7 @@ QString ChmFile::StringAt(quint32 offset) const
     return Decode(CString(m_strings.mid(offset)));
 }
 
-QString ChmFile::TopicForContext(quint32 context) const
+QString ChmFile::ContextTopicName(quint32 context) const
 {
     if (context == 0) {
         return {};
@@ -293,10 +302,16 @@ QString ChmFile::TopicForContext(quint32 context) const
     // The map is not sorted, and the first entry for a number wins.
     for (const auto& [number, offset] : m_contexts) {
         if (number == context) {
-            return Resolve(StringAt(offset));
+            return StringAt(offset);
         }
     }
     return {};
+}
+
+QString ChmFile::TopicForContext(quint32 context) const
+{
+    return ContextObjectPath(ContextTopicName(context),
+                             [this](const QString& object) { return Exists(object); });
 }
 
 void ChmFile::ReadSystem()

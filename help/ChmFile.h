@@ -27,6 +27,12 @@ QString DecodeHtml(const QByteArray& page, int codePage);
 // path of the build machine finds the topic it ends with. Empty when nothing matches.
 QString ResolveObjectPath(const QString& raw, const std::function<bool(const QString&)>& exists);
 
+// The object name of a topic as the context map stores it: its name relative to the help file
+// ("temas/a.htm"), which may carry the leading "/" of chmlib's object names. Nothing else is
+// mended, as the HTML Help engine mends nothing: a path of the build machine, a drive or a "\"
+// gives empty, and so does a name that the file lacks.
+QString ContextObjectPath(const QString& stored, const std::function<bool(const QString&)>& exists);
+
 // A compiled HTML Help file opened with chmlib. Object names start with "/" and ignore letter case.
 class ChmFile
 {
@@ -50,7 +56,10 @@ public:
     QString DefaultTopic() const { return m_defaultTopic; }
     QString ContentsFile() const { return m_contentsFile; }
     QString IndexFile() const { return m_indexFile; }
-    // The topic's object name, or empty when the context map lacks the number.
+    // The topic name the context map stores for the number, as stored; empty when it lacks it.
+    QString ContextTopicName(quint32 context) const;
+    // The topic's object name, or empty when the context map lacks the number or names a topic
+    // that the file does not have under exactly that name (ContextObjectPath).
     QString TopicForContext(quint32 context) const;
     // Resolves a topic name of the file's own tables to an object name, or empty.
     QString Resolve(const QString& raw) const;

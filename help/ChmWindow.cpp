@@ -349,10 +349,17 @@ void ChmWindow::ShowContext(quint32 context)
     }
     SetNotice({});
     m_tabs->setCurrentIndex(0);
-    const QString topic = m_file->TopicForContext(context);
-    if (topic.isEmpty()) {
+    const QString stored = m_file->ContextTopicName(context);
+    if (stored.isEmpty()) {
         SetNotice(QStringLiteral("El archivo de ayuda no tiene ningún tema para el número de contexto %1.")
                       .arg(context));
+        Open(DefaultUrl());
+        return;
+    }
+    // Only the topic of exactly that name: the HTML Help engine looks for no other.
+    const QString topic = m_file->TopicForContext(context);
+    if (topic.isEmpty()) {
+        SetNotice(QStringLiteral("No se encuentra el tema «%1» en el archivo de ayuda.").arg(stored));
         Open(DefaultUrl());
         return;
     }

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,49 @@ namespace
 {
 
 const QString kChm = QStringLiteral(ZENDRAL_HELP_CHM);
+// The same help file as chmcmd wrote it: its context map names topics by absolute build paths.
+const QString kChmcmdChm = QStringLiteral(ZENDRAL_HELP_CHM_CHMCMD);
+const QString kStage = QStringLiteral(ZENDRAL_HELP_STAGE);
+const QString kContextos = QStringLiteral(ZENDRAL_CHM_CONTEXTOS);
+
+// The context map as the file stores it, read straight from /#IVB and /#STRINGS: each number with
+// the bytes of its topic name.
+std::vector<std::pair<quint32, QByteArray>> StoredContexts(const ChmFile& file)
+{
+    const QByteArray ivb = file.Read(QStringLiteral("/#IVB")).value_or(QByteArray());
+    const QByteArray strings = file.Read(QStringLiteral("/#STRINGS")).value_or(QByteArray());
+    auto dword = [&](qsizetype at) {
+        quint32 value = 0;
+        for (int i = 3; i >= 0; --i) {
+            value = value << 8 | static_cast<unsigned char>(ivb[at + i]);
+        }
+        return value;
+    };
+    std::vector<std::pair<quint32, QByteArray>> contexts;
+    for (qsizetype at = 4; ivb.size() >= 4 && at + 8 <= 4 + qsizetype(dword(0)); at += 8) {
+        const qsizetype offset = dword(at + 4);
+        contexts.emplace_back(dword(at), offset < strings.size() ? strings.mid(offset).split('\0').front()
+                                                                 : QByteArray("(fuera de #STRINGS)"));
+    }
+    return contexts;
+}
+
+QByteArray Contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs zendral-chm-contextos; its exit code, with what it wrote to the error stream.
+std::pair<int, QString> RunContextos(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(kContextos, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
+        return {-1, process.errorString()};
+    }
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}
 
 // Sends one request and returns the window of the help file it names.
 ChmWindow* Ask(ChmEngine& engine, unsigned command, const QString& file,
@@ -92,6 +136,108 @@ private slots:
         }
         QCOMPARE(topics, (QStringList{"/ventana.htm", "/temas/importacion.htm", "/temas/abreviaturas.htm",
                                       "/errores.htm", "", "", ""}));
+    }
+
+    // As the HTML Help engine reads the map: every stored name is a topic relative to the help
+    // file, present under exactly that name (letter case included), and context 1 is the main
+    // window's topic.
+    void contextMapNamesTopicsInTheFile()
+    {
+        const std::unique_ptr<ChmFile> file = ChmFile::Open(kChm);
+        QVERIFY(file);
+        const QStringList objects = file->Objects();
+        const auto contexts = StoredContexts(*file);
+        QCOMPARE(contexts.size(), 8u);
+        QStringList named;
+        for (const auto& [number, stored] : contexts) {
+            const QString name = QString::fromLatin1(stored);
+            QVERIFY2(!name.isEmpty() && !name.startsWith(u'/') && !name.contains(u'\\'), stored.constData());
+            QVERIFY2(objects.contains(u'/' + name), stored.constData());
+            named.append(QStringLiteral("%1=%2").arg(number).arg(name));
+        }
+        QCOMPARE(named, (QStringList{"1=ventana.htm", "10=temas/importacion.htm", "20=temas/cursos.htm",
+                                     "21=temas/abreviaturas.htm", "30=temas/lineas.htm",
+                                     "40=temas/exportacion.htm", "50=temas/velorin.htm", "60=errores.htm"}));
+        // The name that was written in place of the longer build path does not run into the next.
+        QCOMPARE(file->ContextTopicName(1), QStringLiteral("ventana.htm"));
+        QCOMPARE(file->TopicForContext(1), QStringLiteral("/ventana.htm"));
+    }
+
+    // chmcmd's own output names its topics by build paths; our engine no longer finds a topic by
+    // the end of such a path, and says so as it does for any topic the file lacks.
+    void absoluteContextNamesRefused()
+    {
+        const std::unique_ptr<ChmFile> file = ChmFile::Open(kChmcmdChm);
+        QVERIFY(file);
+        const QString stored = file->ContextTopicName(1);
+        QVERIFY2(stored.startsWith(u'/') && stored.endsWith(QStringLiteral("/chm-stage/ventana.htm")),
+                 qPrintable(stored));
+        QCOMPARE(file->TopicForContext(1), QString());
+        QCOMPARE(file->TopicForContext(60), QString());
+
+        ChmEngine engine;
+        ChmWindow* window = Ask(engine, kHhHelpContext, kChmcmdChm, quintptr{1});
+        QCOMPARE(window->Notice(),
+                 QString::fromUtf8("No se encuentra el tema «%1» en el archivo de ayuda.").arg(stored));
+        QCOMPARE(window->Page()->source().path(), QStringLiteral("/inicio.htm"));
+        // An unmapped number keeps its own notice.
+        Ask(engine, kHhHelpContext, kChmcmdChm, quintptr{7});
+        QVERIFY(window->Notice().contains(QString::fromUtf8("número de contexto 7")));
+    }
+
+    void contextObjectPaths_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("object");
+        Row("relative", "ventana.htm", "/ventana.htm");
+        Row("relative in a folder", "temas/cursos.htm", "/temas/cursos.htm");
+        Row("chmlib's leading slash", "/temas/cursos.htm", "/temas/cursos.htm");
+        Row("build path", "/work/x/build/help/chm-stage/ventana.htm", "");
+        Row("build path of a folder topic", "/home/x/proj/temas/cursos.htm", "");
+        Row("windows build path", "C:\\proj\\ventana.htm", "");
+        Row("drive", "C:/ventana.htm", "");
+        Row("backslashes", "temas\\cursos.htm", "");
+        Row("missing", "otro.htm", "");
+        Row("root only", "/", "");
+        Row("empty", "", "");
+    }
+    void contextObjectPaths()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, object);
+        const std::set<QString> objects = {"/ventana.htm", "/temas/cursos.htm", "/", "/C:/ventana.htm"};
+        QCOMPARE(ContextObjectPath(stored, [&](const QString& p) { return objects.count(p) > 0; }), object);
+    }
+
+    // The build's mending step: the same result from chmcmd's file each time, nothing more to do
+    // on its own result, and a name outside the project is refused without writing anything.
+    void mendingStep()
+    {
+        QTemporaryDir dir;
+        const QString again = dir.filePath(QStringLiteral("again.chm"));
+        QCOMPARE(RunContextos({kChmcmdChm, kStage, again}).first, 0);
+        QCOMPARE(Contents(again), Contents(kChm));
+        const QString twice = dir.filePath(QStringLiteral("twice.chm"));
+        QCOMPARE(RunContextos({kChm, kStage, twice}).first, 0);
+        QCOMPARE(Contents(twice), Contents(kChm));
+
+        const QString refused = dir.filePath(QStringLiteral("refused.chm"));
+        const auto [code, message] = RunContextos({kChmcmdChm, dir.path(), refused});
+        QCOMPARE(code, 1);
+        QVERIFY2(message.contains(QString::fromUtf8("fuera de la carpeta del proyecto")),
+                 qPrintable(message));
+        QVERIFY(!QFile::exists(refused));
+        QVERIFY(!QFile::exists(refused + QStringLiteral(".parcial")));
+
+        QFile notChm(dir.filePath(QStringLiteral("Texto.chm")));
+        QVERIFY(notChm.open(QIODevice::WriteOnly));
+        notChm.write("esto no es un archivo de ayuda");
+        notChm.close();
+        const auto [badCode, badMessage] = RunContextos({notChm.fileName(), kStage, refused});
+        QCOMPARE(badCode, 1);
+        QVERIFY2(badMessage.contains(QStringLiteral("no es un archivo de ayuda CHM")),
+                 qPrintable(badMessage));
+        QVERIFY(!QFile::exists(refused));
     }
 
     void linksImagesAndStyles()
