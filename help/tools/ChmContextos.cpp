@@ -163,6 +163,10 @@ private:
 // The new /#STRINGS, or nothing when every context name is already relative.
 std::optional<Bytes> RelativeStrings(const Archivo& chm, const std::string& base)
 {
+    // Every help file has its project settings; without them the file is damaged, not mendable.
+    if (!chm.Read("/#SYSTEM")) {
+        throw Fallo("el archivo está incompleto o dañado (no tiene /#SYSTEM)");
+    }
     const std::optional<Bytes> ivb = chm.Read("/#IVB");
     if (!ivb) {
         return std::nullopt; // no [MAP]: no context map to mend

@@ -238,6 +238,16 @@ private slots:
         QVERIFY2(badMessage.contains(QStringLiteral("no es un archivo de ayuda CHM")),
                  qPrintable(badMessage));
         QVERIFY(!QFile::exists(refused));
+
+        // Cut short, chmlib still opens it, but nothing of it can be mended.
+        QFile cut(dir.filePath(QStringLiteral("Cortado.chm")));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(Contents(kChmcmdChm).left(3000));
+        cut.close();
+        const auto [cutCode, cutMessage] = RunContextos({cut.fileName(), kStage, refused});
+        QCOMPARE(cutCode, 1);
+        QVERIFY2(cutMessage.contains(QString::fromUtf8("incompleto o dañado")), qPrintable(cutMessage));
+        QVERIFY(!QFile::exists(refused));
     }
 
     void linksImagesAndStyles()
