@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 // The few operating-system calls the core makes, in one place: SistemaPosix.cpp on Linux,
 // SistemaWindows.cpp on Windows. Files are plain integer descriptors on both; every call returns
@@ -56,5 +58,11 @@ int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path&
 int Borrar(const std::filesystem::path& archivo);
 
 std::tm HoraLocal(std::time_t t);
+
+// The program's arguments after its name, in UTF-8. On Windows they come from the wide command
+// line, since `argv` holds them in the ANSI code page, which cannot hold every name.
+std::vector<std::string> Argumentos(int argc, char** argv);
+// Makes the console show UTF-8 text as such (Windows; a terminal does already).
+void ConsolaUtf8();
 
 } // namespace zendral::sistema

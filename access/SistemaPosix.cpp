@@ -93,4 +93,11 @@ std::tm HoraLocal(std::time_t t)
     return r;
 }
 
+std::vector<std::string> Argumentos(int argc, char** argv)
+{
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+void ConsolaUtf8() {}
+
 } // namespace zendral::sistema

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
+#include <utility>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 namespace zendral::sistema
 {
@@ -212,5 +215,26 @@ std::tm HoraLocal(std::time_t t)
     localtime_s(&r, &t);
     return r;
 }
+
+std::vector<std::string> Argumentos(int, char**)
+{
+    std::vector<std::string> args;
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (wide == nullptr) {
+        return args;
+    }
+    for (int i = 1; i < n; ++i) {
+        const int len = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(len > 0 ? static_cast<std::size_t>(len) : 1u, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), len, nullptr, nullptr);
+        arg.resize(arg.size() - 1);
+        args.push_back(std::move(arg));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+void ConsolaUtf8() { SetConsoleOutputCP(CP_UTF8); }
 
 } // namespace zendral::sistema
