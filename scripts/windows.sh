@@ -131,17 +131,11 @@ if [ ! -f "$gtest_prefix/.hecho" ]; then
     echo "   GoogleTest compilado en $((SECONDS - t0)) s"
 fi
 
-# --- The Windows programs and their tests ----------------------------------------------------
+# --- Wine --------------------------------------------------------------------------------
 build=$root/build-windows
-echo "== Compilación para Windows (build-windows/)"
-t0=$SECONDS
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENDRAL_WERROR=ON -DZENDRAL_BUILD_GUI=OFF \
-    -DZENDRAL_MINGW_PREFIXES="$xml_prefix;$gtest_prefix" >/dev/null
-cmake --build "$build" -j2
-echo "   compilado en $((SECONDS - t0)) s"
-
-# A Wine of our own inside the build tree, never the user's.
+mkdir -p "$build"
+# A Wine of our own inside the build tree, never the user's; the build already runs the test
+# programs under it to list their tests.
 export WINEPREFIX=$build/wine
 export WINEDEBUG=-all
 export WINEARCH=win64
@@ -152,6 +146,16 @@ if [ ! -f "$WINEPREFIX/.hecho" ]; then
     wineserver -w
     touch "$WINEPREFIX/.hecho"
 fi
+
+
+# --- The Windows programs and their tests ----------------------------------------------------
+echo "== Compilación para Windows (build-windows/)"
+t0=$SECONDS
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENDRAL_WERROR=ON -DZENDRAL_BUILD_GUI=OFF \
+    -DZENDRAL_MINGW_PREFIXES="$xml_prefix;$gtest_prefix" >/dev/null
+cmake --build "$build" -j2
+echo "   compilado en $((SECONDS - t0)) s"
 
 echo "== Pruebas bajo Wine"
 t0=$SECONDS
