@@ -1,11 +1,10 @@
 #include "AtomicFile.h"
 
 #include "Error.h"
+#include "Sistema.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 namespace zendral
 {
@@ -24,10 +23,10 @@ struct TempFile
     ~TempFile()
     {
         if (fd >= 0) {
-            ::close(fd);
+            sistema::Cerrar(fd);
         }
         if (!done) {
-            ::unlink(path.c_str());
+            sistema::Borrar(path);
         }
     }
 };
@@ -40,13 +39,14 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     TempFile tmp;
     tmp.path = target;
     tmp.path += ".tmp";
-    tmp.fd = ::open(tmp.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    tmp.fd = sistema::Abrir(tmp.path, sistema::Apertura::EscrituraNueva);
     if (tmp.fd < 0) {
         throw Error("No se puede escribir el archivo " + shown + ": " + Reason());
     }
     std::size_t written = 0;
     while (written < contents.size()) {
-        const ssize_t n = ::write(tmp.fd, contents.data() + written, contents.size() - written);
+        const std::int64_t n =
+            sistema::Escribir(tmp.fd, contents.data() + written, contents.size() - written);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -55,40 +55,35 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
         }
         written += static_cast<std::size_t>(n);
     }
-    if (::fsync(tmp.fd) != 0 || ::close(tmp.fd) != 0) {
+    if (sistema::Sincronizar(tmp.fd) != 0 || sistema::Cerrar(tmp.fd) != 0) {
         tmp.fd = -1;
         throw Error("No se puede escribir el archivo " + shown + ": " + Reason());
     }
     tmp.fd = -1;
-    if (::rename(tmp.path.c_str(), target.c_str()) != 0) {
+    if (sistema::Reemplazar(tmp.path, target) != 0) {
         throw Error("No se puede reemplazar el archivo " + shown + ": " + Reason());
     }
     tmp.done = true;
     // Make the rename itself durable.
-    const int dir = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    sistema::SincronizarDirectorio(target.parent_path());
 }
 
 std::string ReadWholeFile(const std::filesystem::path& file)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = sistema::Abrir(file, sistema::Apertura::Lectura);
     if (fd < 0) {
         throw Error("No se puede leer el archivo " + file.string() + ": " + Reason());
     }
     std::string data;
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const std::int64_t n = sistema::Leer(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
             const std::string reason = Reason();
-            ::close(fd);
+            sistema::Cerrar(fd);
             throw Error("No se puede leer el archivo " + file.string() + ": " + reason);
         }
         if (n == 0) {
@@ -96,7 +91,7 @@ std::string ReadWholeFile(const std::filesystem::path& file)
         }
         data.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(fd);
+    sistema::Cerrar(fd);
     return data;
 }
 

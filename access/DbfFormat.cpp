@@ -3,6 +3,7 @@
 #include "Bytes.h"
 #include "CodePage.h"
 #include "Decimal.h"
+#include "Sistema.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zendral::dbf
 {
@@ -175,8 +174,7 @@ std::string Quoted(std::string_view ansi) { return "'" + cp1252::ToUtf8(ansi) + 
 void PutToday(char* p)
 {
     const std::time_t now = std::time(nullptr);
-    std::tm t = {};
-    localtime_r(&now, &t);
+    const std::tm t = sistema::HoraLocal(now);
     p[0] = static_cast<char>(std::clamp(t.tm_year, 0, 255));
     p[1] = static_cast<char>(t.tm_mon + 1);
     p[2] = static_cast<char>(t.tm_mday);
@@ -187,7 +185,7 @@ std::string ReadAt(int fd, std::uint64_t offset, std::size_t size, const std::st
     std::string data(size, '\0');
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, data.data() + done, size - done, static_cast<off_t>(offset + done));
+        const std::int64_t n = sistema::LeerEn(fd, data.data() + done, size - done, offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -207,7 +205,7 @@ int WriteAt(int fd, std::uint64_t offset, const char* data, std::size_t size)
 {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        const std::int64_t n = sistema::EscribirEn(fd, data + done, size - done, offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -227,11 +225,12 @@ Contents ReadContents(int fd, const std::string& table)
     const auto damaged = [&](const std::string& what) {
         return Error("La tabla " + table + " está dañada: " + what);
     };
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0) {
+    bool normal = false;
+    const std::int64_t size = sistema::Tamano(fd, normal);
+    if (size < 0) {
         throw Error("No se puede leer la tabla " + table + ": " + SystemReason(errno));
     }
-    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    const auto fileSize = static_cast<std::uint64_t>(size);
 
     Contents c;
     const std::string head = ReadAt(fd, 0, kHeaderSize, table);

@@ -7,6 +7,7 @@
 #include "Decimal.h"
 #include "Error.h"
 #include "Mdx.h"
+#include "Sistema.h"
 
 #include <algorithm>
 #include <cassert>
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <unistd.h>
 
 namespace zendral::dbf
 {
@@ -176,13 +176,13 @@ struct Table::Impl
         indexStale = true;
         dirty = true;
         int err = WriteIndexFlags(false);
-        if (err == 0 && ::fdatasync(file.fd()) != 0) {
+        if (err == 0 && sistema::SincronizarDatos(file.fd()) != 0) {
             err = errno;
         }
         if (err != 0) {
             throw Error("No se puede guardar el registro en la tabla " + Name() + ": " + SystemReason(err));
         }
-        ::unlink(owner.IndexPath().c_str());
+        sistema::Borrar(owner.IndexPath());
     }
 
     // Writes the posted appends that are not on disk yet. They go in behind the current end of
@@ -239,7 +239,7 @@ struct Table::Impl
         };
         Flush();
         // The records the index lists are on disk before the header points at it.
-        if (::fdatasync(file.fd()) != 0) {
+        if (sistema::SincronizarDatos(file.fd()) != 0) {
             throw failed(errno);
         }
         char today[3];
@@ -339,7 +339,7 @@ struct Table::Impl
     int Release() noexcept
     {
         int err = 0;
-        if (file.isOpen() && dirty && ::fsync(file.fd()) != 0) {
+        if (file.isOpen() && dirty && sistema::Sincronizar(file.fd()) != 0) {
             err = errno;
         }
         file.close();
@@ -476,11 +476,11 @@ void Table::CreateTable()
         if (!held.isOpen()) {
             throw Error("La tabla " + m_tableName + " está en uso por otro programa");
         }
-        ::unlink(old.c_str());
+        sistema::Borrar(old);
     }
     const std::filesystem::path index = m_directory / (m_tableName + ".MDX");
-    ::unlink(IndexPath().c_str());
-    ::unlink((index.string() + ".tmp").c_str()); // left by a write that was killed
+    sistema::Borrar(IndexPath());
+    sistema::Borrar(std::filesystem::path(index) += ".tmp"); // left by a write that was killed
 
     const std::filesystem::path path = m_directory / (m_tableName + ".DBF");
     const LockedFile file = LockedFile::Open(path, LockedFile::Mode::Exclusive, true);
@@ -751,7 +751,7 @@ void Table::Post()
         PutToday(today);
         char stored[3] = {};
         int err = WriteAt(d.file.fd(), at, d.buffer.data(), recordLength);
-        if (err == 0 && (::pread(d.file.fd(), stored, sizeof stored, 1) != sizeof stored ||
+        if (err == 0 && (sistema::LeerEn(d.file.fd(), stored, sizeof stored, 1) != sizeof stored ||
                          std::memcmp(stored, today, sizeof today) != 0)) {
             err = WriteAt(d.file.fd(), 1, today, sizeof today);
         }

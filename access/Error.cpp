@@ -18,8 +18,10 @@ std::string SystemReason(int err)
         return "el sistema de archivos es de solo lectura";
     case ENOSPC:
         return "no queda espacio en el disco";
+#ifdef EDQUOT
     case EDQUOT:
         return "se ha superado la cuota de disco";
+#endif
     case ENOTDIR:
         return "una parte de la ruta no es un directorio";
     case EISDIR:

@@ -1,13 +1,11 @@
 #include "FileLock.h"
 
 #include "Error.h"
+#include "Sistema.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace zendral
@@ -22,23 +20,18 @@ struct Descriptor
     ~Descriptor()
     {
         if (fd >= 0) {
-            ::close(fd);
+            sistema::Cerrar(fd);
         }
     }
     int Release() { return std::exchange(fd, -1); }
 };
 
-// Open-file-description locks: owned by the descriptor rather than by the process, so a second
-// open of the same file inside this process conflicts just as another process does. Returns 0 or
-// the errno of the failure.
+// The lock belongs to the descriptor (an open-file-description lock on Linux, a handle lock on
+// Windows), so a second open of the same file inside this process conflicts just as another
+// process does. Returns 0 or the errno of the failure.
 int SetLock(int fd, LockedFile::Mode mode)
 {
-    struct flock lock = {};
-    lock.l_type = mode == LockedFile::Mode::Exclusive ? F_WRLCK : F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 0; // the whole file, however long it grows
-    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+    return sistema::Bloquear(fd, mode == LockedFile::Mode::Exclusive);
 }
 
 bool IsConflict(int err) { return err == EAGAIN || err == EACCES; }
@@ -70,22 +63,22 @@ LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool c
 {
     // Never O_TRUNC here: an existing file is only emptied once we hold its lock, so a file that
     // somebody else has open is left as it is.
-    const int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
     Descriptor d;
-    d.fd = ::open(file.c_str(), flags, 0666);
+    d.fd = sistema::Abrir(file, create ? sistema::Apertura::LecturaEscrituraCrea
+                                       : sistema::Apertura::LecturaEscritura);
     if (d.fd < 0 && mode == Mode::Shared && !create && (errno == EACCES || errno == EROFS)) {
         // A read lock only needs a readable descriptor; read-only files and media stay readable.
-        d.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        d.fd = sistema::Abrir(file, sistema::Apertura::Lectura);
     }
     if (d.fd < 0) {
         Fail(file, "No se puede abrir el archivo", errno);
     }
 
-    struct stat st = {};
-    if (::fstat(d.fd, &st) != 0) {
+    bool normal = false;
+    if (sistema::Tamano(d.fd, normal) < 0) {
         Fail(file, "No se puede abrir el archivo", errno);
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!normal) {
         throw Error("No se puede abrir el archivo " + file.string() + ": no es un archivo normal");
     }
 
@@ -96,8 +89,8 @@ LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool c
         Fail(file, "No se puede bloquear el archivo", err);
     }
 
-    if (create && ::ftruncate(d.fd, 0) != 0) {
-        Fail(file, "No se puede vaciar el archivo", errno);
+    if (const int err = create ? sistema::Vaciar(d.fd) : 0; err != 0) {
+        Fail(file, "No se puede vaciar el archivo", err);
     }
 
     LockedFile result;
@@ -117,7 +110,7 @@ bool LockedFile::Relock(Mode mode)
 void LockedFile::close()
 {
     if (m_fd >= 0) {
-        ::close(m_fd);
+        sistema::Cerrar(m_fd);
         m_fd = -1;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cassert>
 #include <climits>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -144,11 +145,78 @@ xmlParserInputPtr RefuseExternalResource(const char* url, const char* id, xmlPar
     return g_previousLoader != nullptr ? g_previousLoader(url, id, ctxt) : nullptr;
 }
 
+// windows-1252 for a libxml2 built without iconv (the Windows build). Like iconv, the five bytes
+// the code page leaves undefined are an input error: the bytes before them are converted, and
+// libxml2 then reports the failure where they stand. Returns as libxml2 expects: the bytes
+// written, or -2 with *inlen and *outlen telling how far the conversion went.
+int Cp1252ToUtf8(unsigned char* out, int* outlen, const unsigned char* in, int* inlen)
+{
+    int i = 0;
+    int o = 0;
+    int result = 0;
+    for (; i < *inlen; ++i) {
+        const unsigned char b = in[i];
+        if (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) {
+            result = -2;
+            break;
+        }
+        const std::string utf8 = cp1252::ToUtf8(std::string_view(reinterpret_cast<const char*>(&b), 1));
+        if (o + static_cast<int>(utf8.size()) > *outlen) {
+            break;
+        }
+        for (const char c : utf8) {
+            out[o++] = static_cast<unsigned char>(c);
+        }
+    }
+    *inlen = i;
+    *outlen = o;
+    return result == 0 ? o : result;
+}
+
+int Utf8ToCp1252(unsigned char* out, int* outlen, const unsigned char* in, int* inlen)
+{
+    const std::string_view text(reinterpret_cast<const char*>(in), static_cast<std::size_t>(*inlen));
+    std::size_t i = 0;
+    int o = 0;
+    int result = 0;
+    while (i < text.size() && o < *outlen) {
+        char32_t cp = 0;
+        const std::size_t len = cp1252::DecodeUtf8(text, i, cp);
+        if (len == 0) {
+            // A sequence cut at the end of this chunk comes whole with the next one.
+            const auto b0 = static_cast<unsigned char>(text[i]);
+            const std::size_t need = b0 >= 0xF0 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC0 ? 2 : 1;
+            if (need > 1 && i + need > text.size()) {
+                break;
+            }
+            result = -2;
+            break;
+        }
+        const std::string ansi = cp1252::FromUtf8(text.substr(i, len));
+        if (ansi == "?" && cp != U'?') {
+            result = -2;
+            break;
+        }
+        out[o++] = static_cast<unsigned char>(ansi[0]);
+        i += len;
+    }
+    *inlen = static_cast<int>(i);
+    *outlen = o;
+    return result == 0 ? o : result;
+}
+
 void InitLibxml()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
+        if (xmlCharEncodingHandler* known = xmlFindCharEncodingHandler("windows-1252"); known != nullptr) {
+            xmlCharEncCloseFunc(known);
+        } else {
+            // Registered once for the process; libxml2 keeps it until xmlCleanupCharEncodingHandlers.
+            xmlRegisterCharEncodingHandler(
+                xmlNewCharEncodingHandler("windows-1252", &Cp1252ToUtf8, &Utf8ToCp1252));
+        }
         g_previousLoader = xmlGetExternalEntityLoader();
         xmlSetExternalEntityLoader(&RefuseExternalResource);
     });

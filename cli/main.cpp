@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "Sistema.h"
 
 #include <iostream>
 #include <string>
@@ -6,7 +7,8 @@
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    zendral::sistema::ConsolaUtf8();
+    const std::vector<std::string> args = zendral::sistema::Argumentos(argc, argv);
     try {
         return zendral::cli::RunCli(args, std::cout, std::cerr);
     } catch (const std::exception& e) {

@@ -1,3 +1,4 @@
+#include "Sistema.h"
 #include "VelorinSim.h"
 #include "WorkDir.h"
 
@@ -7,7 +8,8 @@
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    zendral::sistema::ConsolaUtf8();
+    const std::vector<std::string> args = zendral::sistema::Argumentos(argc, argv);
     try {
         return zendral::host::EjecutarVelorinSim(args, std::cout, std::cerr, zendral::WorkingDirectory());
     } catch (const std::exception& e) {

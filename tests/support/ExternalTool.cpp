@@ -1,7 +1,9 @@
 #include "ExternalTool.h"
 
 #include <cstdio>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 namespace zendral::test
 {
@@ -47,7 +49,11 @@ ToolOutput RunTool(const std::vector<std::string>& arguments)
         output.append(buffer, n);
     }
     const int status = ::pclose(pipe);
+#ifdef _WIN32
+    result.ok = status == 0;
+#else
     result.ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+#endif
     for (std::size_t start = 0; start < output.size();) {
         std::size_t end = output.find('\n', start);
         if (end == std::string::npos) {

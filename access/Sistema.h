@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The few operating-system calls the core makes, in one place: SistemaPosix.cpp on Linux,
+// SistemaWindows.cpp on Windows. Files are plain integer descriptors on both; every call returns
+// or sets an errno value, so the callers report failures the same way on both systems.
+namespace zendral::sistema
+{
+
+enum class Apertura
+{
+    Lectura,              // read only
+    LecturaEscritura,     // read and write, the file must exist
+    LecturaEscrituraCrea, // read and write, created when missing, never truncated
+    EscrituraNueva,       // write only, created or emptied
+};
+
+// Opens `archivo` in binary mode, not inherited by child processes. Returns the descriptor, or
+// -1 with errno set.
+int Abrir(const std::filesystem::path& archivo, Apertura apertura);
+int Cerrar(int fd);
+
+// Like read/write: bytes moved, or -1 with errno set.
+std::int64_t Leer(int fd, void* datos, std::size_t tam);
+std::int64_t Escribir(int fd, const void* datos, std::size_t tam);
+// The same at an absolute offset, without moving anything a later Leer or Escribir uses.
+std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion);
+std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion);
+
+// Size of the open file, or -1 with errno set; `normal` tells whether it is a regular file.
+std::int64_t Tamano(int fd, bool& normal);
+// Empties the open file. 0 or the errno of the failure.
+int Vaciar(int fd);
+
+// Writes the file's data and metadata (Sincronizar) or its data and what is needed to read it
+// back (SincronizarDatos) to the disk. 0 or -1 with errno set.
+int Sincronizar(int fd);
+int SincronizarDatos(int fd);
+// Makes a rename inside `directorio` durable, where the system allows it.
+void SincronizarDirectorio(const std::filesystem::path& directorio);
+
+// A lock on the whole file, however long it grows, taken without waiting. It belongs to the
+// descriptor, so a second open of the file in this process conflicts as another process does.
+// Changing the mode of a held lock is allowed. 0 or the errno of the failure; a conflict is
+// EAGAIN or EACCES.
+int Bloquear(int fd, bool exclusivo);
+
+// Replaces `destino` with `origen` in one step (the old file or the new one, never neither).
+// 0 or -1 with errno set.
+int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino);
+// Removes a file; a missing one is no failure. 0 or -1 with errno set.
+int Borrar(const std::filesystem::path& archivo);
+
+std::tm HoraLocal(std::time_t t);
+
+// The program's arguments after its name, in UTF-8. On Windows they come from the wide command
+// line, since `argv` holds them in the ANSI code page, which cannot hold every name.
+std::vector<std::string> Argumentos(int argc, char** argv);
+// Makes the console show UTF-8 text as such (Windows; a terminal does already).
+void ConsolaUtf8();
+
+} // namespace zendral::sistema

@@ -1,0 +1,240 @@
+#include "Sistema.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+#include <utility>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+namespace zendral::sistema
+{
+namespace
+{
+
+// The errno value our messages know for a Windows error code.
+int Errno(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EAGAIN;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    default:
+        return EIO;
+    }
+}
+
+int Falla()
+{
+    errno = Errno(GetLastError());
+    return -1;
+}
+
+HANDLE Manejador(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+OVERLAPPED En(std::uint64_t posicion)
+{
+    OVERLAPPED o = {};
+    o.Offset = static_cast<DWORD>(posicion & 0xFFFFFFFFu);
+    o.OffsetHigh = static_cast<DWORD>(posicion >> 32);
+    return o;
+}
+
+DWORD Trozo(std::size_t tam) { return tam > 0x40000000u ? 0x40000000u : static_cast<DWORD>(tam); }
+
+} // namespace
+
+int Abrir(const std::filesystem::path& archivo, Apertura apertura)
+{
+    DWORD acceso = GENERIC_READ | GENERIC_WRITE;
+    DWORD creacion = OPEN_EXISTING;
+    int modo = _O_BINARY | _O_NOINHERIT;
+    switch (apertura) {
+    case Apertura::Lectura:
+        acceso = GENERIC_READ;
+        modo |= _O_RDONLY;
+        break;
+    case Apertura::LecturaEscritura:
+        modo |= _O_RDWR;
+        break;
+    case Apertura::LecturaEscrituraCrea:
+        creacion = OPEN_ALWAYS;
+        modo |= _O_RDWR;
+        break;
+    case Apertura::EscrituraNueva:
+        acceso = GENERIC_WRITE;
+        creacion = CREATE_ALWAYS;
+        modo |= _O_WRONLY;
+        break;
+    }
+    // Sharing everything, deletion and renaming included, as POSIX files do: exclusion comes from
+    // the locks alone.
+    const HANDLE h =
+        CreateFileW(archivo.c_str(), acceso, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    creacion, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return Falla();
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), modo);
+    if (fd < 0) {
+        CloseHandle(h);
+        errno = EMFILE;
+    }
+    return fd;
+}
+
+int Cerrar(int fd) { return _close(fd); }
+
+std::int64_t Leer(int fd, void* datos, std::size_t tam)
+{
+    DWORD n = 0;
+    if (!ReadFile(Manejador(fd), datos, Trozo(tam), &n, nullptr)) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : Falla();
+    }
+    return n;
+}
+
+std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
+{
+    DWORD n = 0;
+    if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, nullptr)) {
+        return Falla();
+    }
+    return n;
+}
+
+std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion)
+{
+    OVERLAPPED o = En(posicion);
+    DWORD n = 0;
+    if (!ReadFile(Manejador(fd), datos, Trozo(tam), &n, &o)) {
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : Falla();
+    }
+    return n;
+}
+
+std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion)
+{
+    OVERLAPPED o = En(posicion);
+    DWORD n = 0;
+    if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, &o)) {
+        return Falla();
+    }
+    return n;
+}
+
+std::int64_t Tamano(int fd, bool& normal)
+{
+    const HANDLE h = Manejador(fd);
+    normal = GetFileType(h) == FILE_TYPE_DISK;
+    LARGE_INTEGER tam = {};
+    if (!GetFileSizeEx(h, &tam)) {
+        return Falla();
+    }
+    return tam.QuadPart;
+}
+
+int Vaciar(int fd)
+{
+    FILE_END_OF_FILE_INFO fin = {};
+    if (!SetFileInformationByHandle(Manejador(fd), FileEndOfFileInfo, &fin, sizeof fin)) {
+        return Errno(GetLastError());
+    }
+    return 0;
+}
+
+int Sincronizar(int fd) { return FlushFileBuffers(Manejador(fd)) ? 0 : Falla(); }
+
+int SincronizarDatos(int fd) { return Sincronizar(fd); }
+
+// A rename made with MOVEFILE_WRITE_THROUGH is on the disk when it returns; directories cannot be
+// flushed on their own.
+void SincronizarDirectorio(const std::filesystem::path&) {}
+
+// LockFileEx on the whole range a file can have. A handle's locks do not convert from one mode to
+// the other, so a held lock is released first; when the new one is refused the old one is taken
+// back.
+int Bloquear(int fd, bool exclusivo)
+{
+    const HANDLE h = Manejador(fd);
+    OVERLAPPED o = En(0);
+    const bool teniaAlguno = UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &o) != 0;
+    const auto tomar = [&](bool excl) {
+        OVERLAPPED desde = En(0);
+        const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (excl ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+        return LockFileEx(h, flags, 0, MAXDWORD, MAXDWORD, &desde) != 0;
+    };
+    if (tomar(exclusivo)) {
+        return 0;
+    }
+    const int err = Errno(GetLastError());
+    if (teniaAlguno) {
+        // The mode held before: only a shared lock can have been refused an upgrade.
+        tomar(!exclusivo);
+    }
+    return err;
+}
+
+int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
+{
+    return MoveFileExW(origen.c_str(), destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : Falla();
+}
+
+int Borrar(const std::filesystem::path& archivo)
+{
+    if (DeleteFileW(archivo.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+        GetLastError() == ERROR_PATH_NOT_FOUND) {
+        return 0;
+    }
+    return Falla();
+}
+
+std::tm HoraLocal(std::time_t t)
+{
+    std::tm r = {};
+    localtime_s(&r, &t);
+    return r;
+}
+
+std::vector<std::string> Argumentos(int, char**)
+{
+    std::vector<std::string> args;
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (wide == nullptr) {
+        return args;
+    }
+    for (int i = 1; i < n; ++i) {
+        const int len = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(len > 0 ? static_cast<std::size_t>(len) : 1u, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), len, nullptr, nullptr);
+        arg.resize(arg.size() - 1);
+        args.push_back(std::move(arg));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+void ConsolaUtf8() { SetConsoleOutputCP(CP_UTF8); }
+
+} // namespace zendral::sistema

@@ -1,0 +1,22 @@
+# Cross-builds the Windows programs with Debian's mingw-w64 (posix thread model, for std::thread
+# and std::mutex). Everything from the GCC runtime is linked in, so the programs run on Windows,
+# and under Wine, without any DLL beside them.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+
+# Libraries built for mingw elsewhere (scripts/windows.sh passes its cache) are searched as well.
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${ZENDRAL_MINGW_PREFIXES})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# ctest starts each Windows test program through Wine.
+find_program(ZENDRAL_WINE NAMES wine wine64 REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ZENDRAL_WINE})
