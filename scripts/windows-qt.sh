@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 qt_version=6.4.2
 cache=${ZENDRAL_CACHE:-/var/cache/zendral}
-patches=("$here/qt-$qt_version-sin-opengl.patch")
+patches=("$here/qt-$qt_version-sin-direct2d.patch")
 
 # The recipe: every option that changes what is built. Its hash names the cache, so a change
 # here (or in the patches: bump the revision) builds a new one beside the old.
