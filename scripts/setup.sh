@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs. Safe to run again: when all
-# packages are present it only checks and returns.
+# Installs every Debian package the project needs, or, given package names, just those (the
+# Windows scripts pass theirs). Safe to run again: when all packages are present it only checks
+# and returns.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,10 @@ packages=(
     qt6-translations-l10n
     clang-format
 )
+
+if [ $# -gt 0 ]; then
+    packages=("$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -77,17 +77,7 @@ packages=(
     cmake ninja-build perl
     qt6-base-dev qt6-base-dev-tools
 )
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Instalando paquetes: ${missing[*]}"
-    "${as_root[@]}" apt-get update -qq
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "$0")/setup.sh" "${packages[@]}"
 host_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)
 case "$host_version" in
 "$qt_version"+* | "$qt_version"-*) ;;

@@ -34,19 +34,7 @@ packages=(
     dpkg-dev autoconf automake libtool
     nsis
 )
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-updated=0
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Instalando paquetes: ${missing[*]}"
-    "${as_root[@]}" apt-get update -qq
-    updated=1
-    "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/scripts/setup.sh" "${packages[@]}"
 
 # --- Source packages: deb-src lines for the mirrors apt already uses ------------------------
 has_src() {
@@ -76,7 +64,6 @@ if ! has_src; then
     fi
     rm -f "$tmp"
     "${as_root[@]}" apt-get update -qq
-    updated=1
 fi
 
 # --- libxml2 and GoogleTest for mingw, built once ------------------------------------------
