@@ -40,7 +40,7 @@ options=(
     -DFEATURE_xml=OFF
     -DFEATURE_concurrent=OFF
     -DFEATURE_printsupport=OFF
-    -DFEATURE_testlib=OFF
+    -DFEATURE_testlib=ON
     -DFEATURE_tabletevent=OFF
     -DFEATURE_freetype=OFF
     -DFEATURE_jpeg=OFF
@@ -137,7 +137,7 @@ build=$work/build
 if ! {
     cmake -S "$src" -B "$build" "${options[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" &&
-        nice -n 19 cmake --build "$build" --parallel 1 &&
+        nice -n 19 cmake --build "$build" --parallel "${ZENDRAL_QT_JOBS:-2}" &&
         cmake --install "$build"
 } >>"$log" 2>&1; then
     tail -n 30 "$log" >&2
