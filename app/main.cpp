@@ -15,10 +15,15 @@ int main(int argc, char** argv)
     zendral::help::Ayuda sistemaAyuda(app);
     // Spanish texts in Qt's own dialogs (file dialog, buttons).
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+    // An installed program carries the translation beside it (translations/); a build uses Qt's.
     QTranslator traduccion;
-    if (traduccion.load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&traduccion);
+    for (const QString& carpeta : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)}) {
+        if (traduccion.load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qtbase"),
+                            QStringLiteral("_"), carpeta)) {
+            QApplication::installTranslator(&traduccion);
+            break;
+        }
     }
 
     zendral::AyudaChm ayuda(sistemaAyuda);

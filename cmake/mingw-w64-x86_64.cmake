@@ -1,6 +1,6 @@
 # Cross-builds the Windows programs with Debian's mingw-w64 (posix thread model, for std::thread
-# and std::mutex). Everything from the GCC runtime is linked in, so the programs run on Windows,
-# and under Wine, without any DLL beside them.
+# and std::mutex). Without Qt everything from the GCC runtime is linked in, so the programs run on
+# Windows, and under Wine, without any DLL beside them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,7 +15,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The desktop program shares the GCC runtime with Qt's DLLs, so a build with Qt takes it from DLLs
+# as well (-DZENDRAL_MINGW_RUNTIME_DLL=ON) and ships them beside the programs.
+if(NOT ZENDRAL_MINGW_RUNTIME_DLL)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endif()
 
 # ctest starts each Windows test program through Wine.
 find_program(ZENDRAL_WINE NAMES wine wine64 REQUIRED)

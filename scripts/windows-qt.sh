@@ -4,6 +4,7 @@
 # A complete cache for this version and these options is reused at once.
 #
 #   scripts/windows-qt.sh            builds or reuses the cache; prints the prefix
+#   scripts/windows-qt.sh --comprobar prints the prefix when the cache is complete, else exits 1
 #   ZENDRAL_CACHE=/dir ...           cache root (default /var/cache/zendral)
 #
 # Only Core, Gui, Widgets, the Windows platform plugin (qwindows) and the Windows style
@@ -64,6 +65,10 @@ toolchain=$prefix/lib/cmake/zendral-mingw-w64-x86_64.cmake
 if [ -f "$stamp" ]; then
     echo "$prefix"
     exit 0
+fi
+# --comprobar: only tell whether the cache is there (exit 1 when it is not), build nothing.
+if [ "${1:-}" = "--comprobar" ]; then
+    exit 1
 fi
 
 # --- Packages -------------------------------------------------------------------------------

@@ -1,0 +1,91 @@
+; The Windows installer of Zendral, in Spanish. scripts/windows.sh builds it:
+;
+;   makensis -DVERSION=1.1 -DORIGEN=<folder with the files> -DARCHIVOS=<list.nsh> -DSALIDA=<exe> Zendral.nsi
+;
+; ORIGEN holds exactly what goes into the installation folder; ARCHIVOS (generated from ORIGEN)
+; defines the macros ZendralInstalar and ZendralBorrar, one line per file, so that the
+; uninstaller removes our files and nothing else: the folder is usually Velorin's own, and
+; Velorin.ini, which Velorin reads beside zendral.exe, stays where it is.
+; A 64-bit installer for 64-bit programs: it reads and writes the registry and the folders
+; that 64-bit Windows (and Velorin) see.
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!ifndef VERSION | ORIGEN | ARCHIVOS | SALIDA
+  !error "Faltan VERSION, ORIGEN, ARCHIVOS o SALIDA"
+!endif
+
+!include "MUI2.nsh"
+!include "${ARCHIVOS}"
+
+!define CLAVE_DESINSTALAR "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zendral"
+!define DESINSTALADOR "Desinstalar Zendral.exe"
+
+Name "Zendral ${VERSION}"
+OutFile "${SALIDA}"
+BrandingText "Zendral ${VERSION}"
+; Velorin's folder when Windows knows where Velorin.exe is (App Paths holds its full name; the
+; file name is dropped), otherwise C:\Zendral. /D= on the command line overrides both.
+InstallDir "C:\Zendral"
+InstallDirRegKey HKLM "Software\Microsoft\Windows\CurrentVersion\App Paths\Velorin.exe" ""
+ShowInstDetails show
+ShowUninstDetails show
+
+!define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TITLE "Instalación de Zendral ${VERSION}"
+!define MUI_WELCOMEPAGE_TEXT "Zendral transforma los datos entre GestIB y Velorin.$\r$\n$\r$\nInstálelo en la carpeta de Velorin: Velorin lo arranca desde ella y lee allí el resultado (Velorin.ini). Si el instalador encuentra Velorin, propone su carpeta.$\r$\n$\r$\nPulse Siguiente para continuar."
+!insertmacro MUI_PAGE_WELCOME
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Carpeta donde se instalará Zendral. Normalmente es la carpeta de Velorin."
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TITLE "Zendral está instalado"
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "Spanish"
+
+VIProductVersion "${VERSION}.0.0"
+VIAddVersionKey /LANG=${LANG_SPANISH} "ProductName" "Zendral"
+VIAddVersionKey /LANG=${LANG_SPANISH} "FileDescription" "Instalador de Zendral"
+VIAddVersionKey /LANG=${LANG_SPANISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_SPANISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_SPANISH} "LegalCopyright" "Zendral"
+
+Section "Zendral" SecZendral
+  SectionIn RO
+  SetShellVarContext all
+  SetOutPath "$INSTDIR"
+  !insertmacro ZendralInstalar
+  WriteUninstaller "$INSTDIR\${DESINSTALADOR}"
+
+  CreateDirectory "$SMPROGRAMS\Zendral"
+  CreateShortcut "$SMPROGRAMS\Zendral\Zendral.lnk" "$INSTDIR\zendral.exe" "" "$INSTDIR\zendral.exe" 0
+  CreateShortcut "$SMPROGRAMS\Zendral\Ayuda de Zendral.lnk" "$INSTDIR\GestIB.chm"
+  CreateShortcut "$SMPROGRAMS\Zendral\Desinstalar Zendral.lnk" "$INSTDIR\${DESINSTALADOR}"
+
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "DisplayName" "Zendral ${VERSION}"
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "Publisher" "Zendral"
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "DisplayIcon" "$INSTDIR\zendral.exe"
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "UninstallString" '"$INSTDIR\${DESINSTALADOR}"'
+  WriteRegStr HKLM "${CLAVE_DESINSTALAR}" "QuietUninstallString" '"$INSTDIR\${DESINSTALADOR}" /S'
+  WriteRegDWORD HKLM "${CLAVE_DESINSTALAR}" "NoModify" 1
+  WriteRegDWORD HKLM "${CLAVE_DESINSTALAR}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  !insertmacro ZendralBorrar
+  Delete "$INSTDIR\${DESINSTALADOR}"
+  Delete "$SMPROGRAMS\Zendral\Zendral.lnk"
+  Delete "$SMPROGRAMS\Zendral\Ayuda de Zendral.lnk"
+  Delete "$SMPROGRAMS\Zendral\Desinstalar Zendral.lnk"
+  RMDir "$SMPROGRAMS\Zendral"
+  ; Only when empty: Velorin's own files, and Velorin.ini, stay.
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${CLAVE_DESINSTALAR}"
+SectionEnd

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The Windows desktop program under Wine, on a virtual X server, started as Velorin starts it:
+# the Windows stand-in host shows a window and starts "zendral.exe <run> <its handle>", and
+# tells whether the tool's window became its child (Wine does not draw an adopted window, so
+# GetParent and IsChild say it, not the screen). The test answers the tool's windows with the
+# keyboard and checks Velorin.ini beside zendral.exe, the tables and the timetable document; then
+# F1 in a tool started by hand asks HTML Help for context 1 of GestIB.chm beside the executable,
+# which Wine's hhctrl must resolve to the main window's topic.
+# Arguments: folder-with-zendral.exe host_velorin_win.exe zendral-cli.exe velorin-sim.exe samples
+# The caller sets WINEPREFIX (a private one, inside the build tree).
+set -u
+paquete=$1 host=$2 cli=$3 sim=$4 samples=$5
+
+command -v Xvfb >/dev/null 2>&1 || { echo "Xvfb no está instalado: se omite la prueba"; exit 77; }
+command -v wine >/dev/null 2>&1 || { echo "Wine no está instalado: se omite la prueba"; exit 77; }
+[ -n "${WINEPREFIX:-}" ] || { echo "FALLO: falta WINEPREFIX" >&2; exit 1; }
+fail() { echo "FALLO: $*" >&2; exit 1; }
+for tool in xdotool; do
+    command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
+done
+export WINEDEBUG=${WINEDEBUG:--all}
+
+tmp=$(mktemp -d)
+xvfb_pid= host_pid=
+cleanup() {
+    [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
+    wineserver -k 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$tmp/display" ] && break
+    sleep 0.05
+done
+[ -s "$tmp/display" ] || fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
+export DISPLAY=":$(cat "$tmp/display")"
+
+win() { winepath -w "$1" 2>/dev/null; }
+
+# The installed program in a folder of its own, where it writes Velorin.ini.
+cp -r "$paquete" "$tmp/bin"
+ini=$tmp/bin/Velorin.ini
+vtemp=$tmp/VTEMP
+mkdir -p "$vtemp/saga"
+cp "$samples/centre.xml" "$vtemp/saga/"
+export ZENDRAL_DIR
+ZENDRAL_DIR=$(win "$vtemp")
+wine "$cli" exportar "$(win "$vtemp/saga/centre.xml")" --cursos "$(win "$samples/cursos.csv")" >/dev/null ||
+    fail "importación previa"
+wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velorin-sim"
+
+# The id of the only visible window whose title matches, waiting for it.
+ventana() {
+    timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
+}
+teclas() {
+    xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1" ||
+        fail "no se puede dar el foco a $1"
+    shift
+    xdotool "$@"
+}
+
+# Starts the host with the run; returns once the host says the tool's window is its child.
+arrancar() {
+    rm -f "$ini"
+    wine "$host" "$(win "$tmp/bin/zendral.exe")" "$1" >"$tmp/host.out" 2>"$tmp/host.err" &
+    host_pid=$!
+    for _ in $(seq 600); do
+        grep -q 'incrustada' "$tmp/host.out" 2>/dev/null && break
+        kill -0 "$host_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    grep -qx 'incrustada' "$tmp/host.out" ||
+        fail "la ventana de Zendral no es hija de la del anfitrión ($1): $(cat "$tmp/host.out" "$tmp/host.err")"
+}
+
+terminar() {
+    for _ in $(seq 300); do
+        kill -0 "$host_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$host_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
+    wait "$host_pid"
+    local codigo=$?
+    host_pid=
+    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
+}
+
+# Types a file name into the file dialog and accepts it.
+elegir() {
+    local dialogo
+    dialogo=$(ventana '^Archivo XML$')
+    [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($2)"
+    sleep 0.5
+    teclas "$dialogo" type --delay 20 "$1"
+    teclas "$dialogo" key Return
+}
+aceptar_aviso() {
+    local aviso
+    aviso=$(ventana '^Zendral$')
+    [ -n "$aviso" ] || fail "no apareció $1"
+    sleep 0.3
+    teclas "$aviso" key Return
+}
+
+# importar: the timetable export into the folder of the file typed in the dialog.
+arrancar importar
+elegir "$(win "$vtemp/saga/centre.xml")" importar
+aceptar_aviso "«Proceso finalizado» (importar)"
+terminar importar
+printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
+head -c 26 "$vtemp/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
+    fail "SolucioHorari.xml no se escribió"
+
+# exportar with the file dialog cancelled: "No existe archivo", then the tool ends and reports -1.
+arrancar exportar
+dialogo=$(ventana '^Archivo XML$')
+[ -n "$dialogo" ] || fail "no apareció el diálogo de archivo (exportar cancelado)"
+sleep 0.5
+teclas "$dialogo" key Escape
+aceptar_aviso "«No existe archivo»"
+terminar "exportar cancelado"
+printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" ||
+    fail "Velorin.ini tras cancelar: $(cat -A "$ini" 2>&1)"
+
+# F1 in a tool started by hand: HTML Help is asked for context 1 of GestIB.chm beside the
+# executable, and Wine's hhctrl resolves it to the main window's topic.
+WINEDEBUG=trace+htmlhelp wine "$tmp/bin/zendral.exe" >"$tmp/ayuda.out" 2>"$tmp/ayuda.err" &
+ayuda_pid=$!
+principal=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
+[ -n "$principal" ] || fail "no apareció la ventana principal (a mano)"
+sleep 0.5
+teclas "$principal" key F1
+for _ in $(seq 200); do
+    grep -qi 'ventana\.htm' "$tmp/ayuda.err" && break
+    sleep 0.05
+done
+kill "$ayuda_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+grep -q 'GestIB\.chm' "$tmp/ayuda.err" || fail "F1 no abrió GestIB.chm"
+grep -qi 'ventana\.htm' "$tmp/ayuda.err" ||
+    fail "el contexto 1 no llevó al tema de la ventana principal: $(grep -i 'htmlhelp\|alias\|context' "$tmp/ayuda.err" | head -20)"
+
+echo "zendral.exe incrustado bajo Wine, resultados y ayuda: correcto"

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, silently, as an administrator would run it on many machines:
+# - with no Velorin known to Windows it installs into C:\Zendral;
+# - with Velorin.exe registered (App Paths) it installs into Velorin's folder;
+# - the installed programs run there (zendral-cli.exe prints its usage), the Start menu entry and
+#   the uninstall entry exist;
+# - the uninstaller removes our files and nothing of Velorin's (its program and Velorin.ini stay).
+# Arguments: installer folder-it-was-made-from. The caller sets WINEPREFIX (a private one).
+set -u
+instalador=$1 origen=$2
+
+command -v wine >/dev/null 2>&1 || { echo "Wine no está instalado: se omite la prueba"; exit 77; }
+[ -n "${WINEPREFIX:-}" ] || { echo "FALLO: falta WINEPREFIX" >&2; exit 1; }
+[ -f "$instalador" ] || { echo "FALLO: no existe $instalador" >&2; exit 1; }
+fail() { echo "FALLO: $*" >&2; exit 1; }
+export WINEDEBUG=-all
+
+unidad_c=$WINEPREFIX/drive_c
+clave_app='HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Velorin.exe'
+clave_des='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zendral'
+limpiar() {
+    wine reg delete "$clave_app" /f >/dev/null 2>&1
+    rm -rf "$unidad_c/Zendral" "$unidad_c/Velorin"
+}
+trap 'limpiar; wineserver -k 2>/dev/null' EXIT
+limpiar
+
+archivos=$(cd "$origen" && find . -type f | sed 's|^\./||' | sort)
+[ -n "$archivos" ] || fail "la carpeta de origen está vacía"
+
+# Every file of the package, byte for byte, in the folder.
+comprobar_instalado() {
+    local carpeta=$1
+    while read -r f; do
+        cmp -s "$origen/$f" "$carpeta/$f" || fail "falta o difiere $f en $carpeta"
+    done <<<"$archivos"
+    [ -f "$carpeta/Desinstalar Zendral.exe" ] || fail "falta el desinstalador en $carpeta"
+    wine reg query "$clave_des" /v InstallLocation 2>/dev/null | tr -d '\r' | grep -qi "$2" ||
+        fail "la entrada de desinstalación no señala $2"
+    ls "$unidad_c"/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Zendral/Zendral.lnk >/dev/null 2>&1 ||
+        fail "falta la entrada del menú Inicio"
+}
+desinstalar() {
+    local carpeta=$1
+    wine "$carpeta/Desinstalar Zendral.exe" /S
+    # The uninstaller runs a copy of itself from the temporary folder: wait for every process.
+    wineserver -w
+    while read -r f; do
+        [ ! -e "$carpeta/$f" ] || fail "el desinstalador dejó $f"
+    done <<<"$archivos"
+    [ ! -e "$carpeta/Desinstalar Zendral.exe" ] || fail "el desinstalador no se borró"
+    ! wine reg query "$clave_des" >/dev/null 2>&1 || fail "queda la entrada de desinstalación"
+    [ ! -e "$unidad_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zendral" ] ||
+        fail "queda la carpeta del menú Inicio"
+}
+
+# 1. No Velorin: C:\Zendral.
+wine "$instalador" /S
+wineserver -w
+comprobar_instalado "$unidad_c/Zendral" 'C:\\Zendral'
+uso=$(wine "$unidad_c/Zendral/zendral-cli.exe" 2>&1)
+grep -q 'zendral-cli exportar' <<<"$uso" || fail "zendral-cli.exe instalado no arranca: $uso"
+desinstalar "$unidad_c/Zendral"
+[ ! -e "$unidad_c/Zendral" ] || fail "queda la carpeta C:\\Zendral vacía"
+
+# 2. Velorin registered: its folder, and nothing of Velorin's goes on uninstalling.
+mkdir -p "$unidad_c/Velorin"
+printf 'MZ velorin' >"$unidad_c/Velorin/Velorin.exe"
+wine reg add "$clave_app" /ve /d 'C:\Velorin\Velorin.exe' /f >/dev/null 2>&1 || fail "reg add"
+wine "$instalador" /S
+wineserver -w
+[ ! -e "$unidad_c/Zendral" ] || fail "instaló en C:\\Zendral aunque Velorin estaba registrado"
+comprobar_instalado "$unidad_c/Velorin" 'C:\\Velorin'
+printf '[Transformadores]\r\nTransformado=1\r\n' >"$unidad_c/Velorin/Velorin.ini"
+desinstalar "$unidad_c/Velorin"
+[ -f "$unidad_c/Velorin/Velorin.exe" ] || fail "el desinstalador borró Velorin.exe"
+[ -f "$unidad_c/Velorin/Velorin.ini" ] || fail "el desinstalador borró Velorin.ini"
+
+echo "instalador: instalación y desinstalación silenciosas correctas ($(stat -c %s "$instalador") bytes)"
