@@ -26,7 +26,7 @@ cleanup() {
     [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$tmp"
+    rm -rf "$tmp" "$WINEPREFIX/drive_c/VTEMP"
 }
 trap cleanup EXIT
 
@@ -44,11 +44,12 @@ win() { winepath -w "$1" 2>/dev/null; }
 # The installed program in a folder of its own, where it writes Velorin.ini.
 cp -r "$paquete" "$tmp/bin"
 ini=$tmp/bin/Velorin.ini
-vtemp=$tmp/VTEMP
+# Velorin's fixed working folder, C:\VTEMP, as every program finds it when nothing says otherwise.
+unset ZENDRAL_DIR
+vtemp=$WINEPREFIX/drive_c/VTEMP
+rm -rf "$vtemp"
 mkdir -p "$vtemp/saga"
 cp "$samples/centre.xml" "$vtemp/saga/"
-export ZENDRAL_DIR
-ZENDRAL_DIR=$(win "$vtemp")
 wine "$cli" exportar "$(win "$vtemp/saga/centre.xml")" --cursos "$(win "$samples/cursos.csv")" >/dev/null ||
     fail "importación previa"
 wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velorin-sim"
