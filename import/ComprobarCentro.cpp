@@ -100,6 +100,11 @@ std::string Nombrar(const char* elemento, const xml::Node& nodo, std::size_t pos
     return std::string(elemento) + " n.º " + std::to_string(posicion) + sufijo;
 }
 
+std::string Posicion(const char* elemento, std::size_t posicion)
+{
+    return std::string(elemento) + " n.º " + std::to_string(posicion);
+}
+
 std::string Comillas(const std::string& utf8) { return "«" + utf8 + "»"; }
 
 class Comprobador
@@ -121,7 +126,7 @@ public:
             for (const auto& nodo : m_doc.selectNodes(s.ruta)) {
                 ++posicion;
                 const std::string nombre = Nombrar(s.elemento, nodo, posicion);
-                Elemento(s, nodo, nombre, vistos);
+                Elemento(s, nodo, nombre, Posicion(s.elemento, posicion), vistos);
                 if (std::string(s.elemento) == "CURS") {
                     Grupos(nodo, nombre);
                 }
@@ -160,8 +165,9 @@ private:
         return true;
     }
 
+    // `lugar` names the element by its position, for a later element with the same code.
     void Elemento(const Seccion& s, const xml::Node& nodo, const std::string& nombre,
-                  std::map<std::string, std::string>& vistos)
+                  const std::string& lugar, std::map<std::string, std::string>& vistos)
     {
         for (const Atributo& a : s.atributos) {
             const auto original = Original(nodo, a.nombre);
@@ -187,7 +193,7 @@ private:
             }
             // Codes that only become equal when cut are told by the cut warning.
             if (std::string(a.nombre) == "codi" && !guardado.empty()) {
-                const auto [it, nuevo] = vistos.emplace(guardado, nombre);
+                const auto [it, nuevo] = vistos.emplace(guardado, lugar);
                 if (!nuevo) {
                     m_avisos.Agregar({TipoAviso::Repetido, s.tabla, nombre, a.campo, *original,
                                       "el mismo código que " + it->second +
@@ -231,7 +237,7 @@ private:
         for (const auto& grup : curs.selectNodes("GRUP")) {
             ++posicion;
             const std::string nombre = Nombrar("GRUP", grup, posicion, " de " + nombreCurso);
-            Elemento(kGrupos, grup, nombre, m_grupos);
+            Elemento(kGrupos, grup, nombre, Posicion("GRUP", posicion) + " de " + nombreCurso, m_grupos);
         }
     }
 

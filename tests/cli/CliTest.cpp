@@ -4,12 +4,16 @@
 #include "DbfTable.h"
 #include "TempDir.h"
 #include "Velorin.h"
+#include "VelorinSim.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zendral::cli
@@ -350,6 +354,95 @@ TEST_F(CliTest, TimetableExportWarnsAboutSessionsWithoutRecord)
               "Aviso: Sesiones sin registro en las tablas: PROFT, «NADI»: 1 sesión sin registro de profesor "
               "en PROFT: el atributo sale vacío (registros de SOLUC 1 «NADI»)\n1 aviso\n");
     EXPECT_TRUE(fs::is_regular_file(saga / "SolucioHorari.xml"));
+}
+
+// FNV-1a of a file's bytes, with the dates of last update of tables and indexes blanked out.
+std::uint64_t Huella(const fs::path& archivo)
+{
+    std::string bytes = test::ReadFile(archivo);
+    const std::string ext = archivo.extension().string();
+    if (ext == ".DBF" || ext == ".MDX") {
+        bytes.replace(1, 3, 3, '\0');
+    }
+    if (ext == ".MDX") {
+        bytes.replace(44, 3, 3, '\0');
+    }
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (const char c : bytes) {
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return h;
+}
+
+// The tables and the timetable document that the whole path gives, byte for byte as before the
+// warnings, the check of the document, the reports and the remembered answers existed: the sample
+// centre and a centre that loses data in every way the warnings tell.
+TEST_F(CliTest, TablesAndTimetableAreByteForByteAsBeforeTheWarnings)
+{
+    const auto perdidas = dir.write(
+        "perdidas.xml",
+        "<CENTRE codi=\"07000001\"><MATERIES><MATERIA codi=\"Ł1\" curs=\"123456789012345678901\" "
+        "descripcio=\"Mates 🙂\" curta=\"MAT\"/><MATERIA codi=\"M2\" curs=\"C9\" descripcio=\"Física\" "
+        "curta=\"FIS\"/></MATERIES><ACTIVITATS><ACTIVITAT codi=\"900\" descripcio=\"Guàrdia\" "
+        "curta=\"GUA\"/></ACTIVITATS><PLACES><PLACA codi=\"P1\" descripcio=\"Łukasz\" curta=\"LUK\"/><PLACA "
+        "codi=\"P1\" descripcio=\"Joan\" curta=\"JOAN\"/></PLACES><AULES/><CURSOS><CURS codi=\"C1\" "
+        "descripcio=\"1r\"><GRUP codi=\"G1\" nom=\"A\"/><GRUP codi=\"G0\" nom=\"\"/></CURS><CURS "
+        "codi=\"123456789012345678901\" descripcio=\"2n\"><GRUP codi=\"G2\" nom=\"A\"/></CURS><CURS "
+        "codi=\"123456789012345678902\" descripcio=\"3r\"><GRUP codi=\"G3\" nom=\"A\"/></CURS><CURS "
+        "codi=\"C9\" descripcio=\"FP\"/></CURSOS></CENTRE>\n");
+    const auto cursos =
+        dir.write("perdidas.csv",
+                  "CODI;DESCRIPCIO;NIVEL;CURSO\nC1;1r;ESO;1\n12345678901234567890;2n;BAT;2\nC9;FP;FP;1\n");
+    using Huellas = std::map<std::string, std::uint64_t>;
+    const std::vector<std::tuple<fs::path, fs::path, Huellas>> casos = {
+        {kSamples / "centre.xml",
+         kSamples / "cursos.csv",
+         {{"ASIGNOMT.DBF", 0xa17288ade50b5f78ULL},
+          {"ASIGT.DBF", 0xf678937aafc59240ULL},
+          {"AULAT.DBF", 0xb02ff7a943dd6a59ULL},
+          {"CURSOST.DBF", 0x615463615edcec0fULL},
+          {"DIASHORAST.DBF", 0x64a0caf65fa44b41ULL},
+          {"GRUPOST.DBF", 0x0d16682680cde9d7ULL},
+          {"MATIB.DBF", 0x184eaaa8c26ac082ULL},
+          {"MATIB.MDX", 0xcb007c563d6b271eULL},
+          {"PROFT.DBF", 0xfb35c1fe2b5df5dfULL},
+          {"SolucioHorari.xml", 0x655c0b07337ca5d9ULL}}},
+        {perdidas,
+         cursos,
+         {{"ASIGNOMT.DBF", 0x96ea7a94df62259bULL},
+          {"ASIGT.DBF", 0xe08ed73742b9d0caULL},
+          {"AULAT.DBF", 0xc02220e597650dd9ULL},
+          {"CURSOST.DBF", 0x2b845dfd51ada0d3ULL},
+          {"DIASHORAST.DBF", 0x64a0caf65fa44b41ULL},
+          {"GRUPOST.DBF", 0x5935fbd8980d68d7ULL},
+          {"MATIB.DBF", 0x8e6fb61d9eafc8f0ULL},
+          {"MATIB.MDX", 0x411a69acf1188260ULL},
+          {"PROFT.DBF", 0xf7af1777e58d1e5bULL},
+          {"SolucioHorari.xml", 0x475df1fc8ea65da8ULL}}},
+    };
+    for (const auto& [centre, csv, esperadas] : casos) {
+        SCOPED_TRACE(centre.filename().string());
+        fs::remove_all(work);
+        fs::create_directory(work);
+        const fs::path saga = dir / "saga";
+        fs::create_directories(saga);
+        ASSERT_EQ(Ejecutar(Exportar(centre, {"--cursos", csv.string()})).codigo, 0);
+        std::ostringstream o, e;
+        ASSERT_EQ(host::EjecutarVelorinSim({"diashoras", "--dir", work.string()}, o, e, work), 0);
+        ASSERT_EQ(host::EjecutarVelorinSim({"soluc", "--dir", work.string()}, o, e, work), 0);
+        ASSERT_EQ(Ejecutar({"importar", saga.string(), "--dir", work.string()}).codigo, 0);
+        for (const auto& [archivo, huella] : esperadas) {
+            const fs::path ruta = (archivo == "SolucioHorari.xml" ? saga : work) / archivo;
+            EXPECT_EQ(Huella(ruta), huella) << archivo;
+        }
+        // A second import that takes the remembered answers writes the same tables again.
+        ASSERT_EQ(Ejecutar(Exportar(centre)).codigo, 0);
+        for (const auto& [archivo, huella] : esperadas) {
+            if (archivo != "SolucioHorari.xml" && archivo != "DIASHORAST.DBF") {
+                EXPECT_EQ(Huella(work / archivo), huella) << archivo << " con los niveles recordados";
+            }
+        }
+    }
 }
 
 TEST_F(CliTest, MissingWorkingDirectoryIsAnError)

@@ -116,14 +116,15 @@ TEST(ComprobarCentroTest, EachLossIsNamedWithTableElementFieldAndValue)
         {"dos aulas con el mismo código",
          "<AULES><AULA codi=\"101\" descripcio=\"A\"/><AULA codi=\" 101 \" descripcio=\"B\"/></AULES>",
          TipoAviso::Repetido,
-         "Códigos de GestIB repetidos: AULAT.CODI, AULA 101, «101»: el mismo código que AULA 101: la "
+         "Códigos de GestIB repetidos: AULAT.CODI, AULA 101, «101»: el mismo código que AULA n.º 1: la "
          "exportación "
          "solo reconocerá el primero"},
         {"dos grupos de cursos distintos con el mismo código",
          "<CURSOS><CURS codi=\"C1\" descripcio=\"1r\"><GRUP codi=\"G1\" nom=\"A\"/></CURS>"
          "<CURS codi=\"C2\" descripcio=\"2n\"><GRUP codi=\"G1\" nom=\"B\"/></CURS></CURSOS>",
          TipoAviso::Repetido,
-         "Códigos de GestIB repetidos: GRUPOST.CODI, GRUP G1, «G1»: el mismo código que GRUP G1: la "
+         "Códigos de GestIB repetidos: GRUPOST.CODI, GRUP G1, «G1»: el mismo código que GRUP n.º 1 de CURS "
+         "C1: la "
          "exportación "
          "solo reconocerá el primero"},
         {"materias de un curso sin grupos",
