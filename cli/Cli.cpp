@@ -260,7 +260,6 @@ int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
         out << sinRespuesta << (sinRespuesta == 1 ? " curso no tiene" : " cursos no tienen")
             << " todavía nivel y curso: se pedirán al importar\n";
     }
-    (void)err;
     return op.estricto && !avisos.empty() ? kConAvisos : 0;
 }
 

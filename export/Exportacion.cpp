@@ -142,6 +142,10 @@ Exportacion::Exportacion(EstadoProceso& estado, Prompter& prompter, std::filesys
 
 void Exportacion::EscribirInforme(const std::string& resultado)
 {
+    if (m_informeEscrito) {
+        return;
+    }
+    m_informeEscrito = true;
     Informe informe{"Exportación del horario", m_salida, resultado, {{"SOLUC", m_comprobacion.registros}},
                     m_comprobacion.Lineas(),   m_avisos};
     try {
@@ -172,6 +176,20 @@ FinRun Exportacion::BImportarClick()
         return FinRun::SinArchivo;
     }
     m_salida = (esDirectorio ? elegido : elegido.parent_path()) / kArchivoHorario;
+    m_informeEscrito = false;
+    // An error that ends the run still leaves its report; the error itself is shown to the user.
+    struct InformeSiFalla
+    {
+        Exportacion& run;
+        ~InformeSiFalla()
+        {
+            try {
+                run.EscribirInforme("interrumpido por un error");
+            } catch (...) {
+                // Only the report is lost; the error on its way out is what the user needs to see.
+            }
+        }
+    } informeSiFalla{*this};
 
     m_estado.documento.emplace();
     xml::Document& doc = *m_estado.documento;

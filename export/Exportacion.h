@@ -45,7 +45,9 @@ private:
     Comprobacion m_comprobacion;
     ListaAvisos m_avisos;
     std::filesystem::path m_informe;
+    bool m_informeEscrito = false;
 
+    // Writes the run's report with `resultado`, once per run; a failure becomes a warning.
     void EscribirInforme(const std::string& resultado);
 };
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <iterator>
 #include <libxml/tree.h>
 #include <optional>
 #include <unordered_map>

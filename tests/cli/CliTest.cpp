@@ -42,7 +42,7 @@ Salida Ejecutar(const std::vector<std::string>& args)
 // The summary without its last line, which names the run's report in zendral/informes/ of `work`.
 std::string SinInforme(const std::string& out, const fs::path& work)
 {
-    const std::string linea = "  Informe: " + (work / "zendral" / "informes").string() + "/";
+    const std::string linea = "  Informe: " + (work / "zendral" / "informes" / "").string();
     const std::size_t donde = out.rfind(linea);
     if (donde == std::string::npos || out.back() != '\n' ||
         !fs::is_regular_file(out.substr(donde + 11, out.size() - donde - 12))) {
@@ -226,7 +226,7 @@ TEST_F(CliTest, WarningsFollowTheSummaryAndStrictTurnsThemIntoExitThree)
     const auto out = Lineas(s.out);
     ASSERT_EQ(out.size(), 10u) << s.out;
     EXPECT_EQ(out[0], "Proceso finalizado");
-    EXPECT_EQ(out[9].rfind("  Informe: " + (work / "zendral" / "informes").string() + "/", 0), 0u) << out[9];
+    EXPECT_EQ(out[9].rfind("  Informe: " + (work / "zendral" / "informes" / "").string(), 0), 0u) << out[9];
     EXPECT_TRUE(fs::is_regular_file(out[9].substr(11)));
 
     const auto err = Lineas(s.err);

@@ -188,5 +188,18 @@ TEST_F(VerificacionTest, DocumentThatDisagreesWithSolucNeverReplacesThePreviousO
     EXPECT_NE(test::ReadFile(anterior), "<HORARI><SESSIONS/></HORARI>");
 }
 
+TEST_F(VerificacionTest, RunEndedByAnErrorStillLeavesItsReport)
+{
+    Soluc({{"1", "1", "JOAN", "ES1A", "Au10", "MAT", ""}});
+    fs::remove(work / "DIASHORAST.DBF");
+    Exportacion exportacion(estado, prompter, work);
+    EXPECT_THROW(exportacion.BImportarClick(), Error);
+    ASSERT_FALSE(exportacion.informe().empty());
+    const std::string informe = test::ReadFile(exportacion.informe());
+    EXPECT_NE(informe.find("Zendral: Exportación del horario\n"), std::string::npos) << informe;
+    EXPECT_NE(informe.find("Resultado: interrumpido por un error\n"), std::string::npos) << informe;
+    EXPECT_FALSE(fs::exists(destino / "SolucioHorari.xml"));
+}
+
 } // namespace
 } // namespace zendral
