@@ -117,7 +117,7 @@ public:
 
     ListaAvisos Todo()
     {
-        if (!Secciones_()) {
+        if (!SeccionesPresentes()) {
             return std::move(m_avisos);
         }
         for (const Seccion& s : Secciones()) {
@@ -138,18 +138,16 @@ public:
 
 private:
     // False when the document has no section at all: that one warning says it all.
-    bool Secciones_()
+    bool SeccionesPresentes()
     {
-        std::size_t faltan = 0;
         std::vector<const Seccion*> ausentes;
         for (const Seccion& s : Secciones()) {
             const std::string ruta = std::string("/CENTRE/") + s.seccion;
             if (!m_doc.selectSingleNode(ruta)) {
                 ausentes.push_back(&s);
-                ++faltan;
             }
         }
-        if (faltan == Secciones().size()) {
+        if (ausentes.size() == Secciones().size()) {
             const xml::Node raiz = m_doc.selectSingleNode("/CENTRE");
             m_avisos.Agregar(
                 {TipoAviso::Seccion, "", "", "", "CENTRE",
