@@ -33,6 +33,9 @@ std::optional<std::uint32_t> LeerManejadorHex(const QString& texto)
 LineaOrdenes::LineaOrdenes(const QStringList& argumentos)
 {
     if (argumentos.size() != 2) {
+        // Only a person types this: the host's command line always has exactly two arguments,
+        // and those are never read as options.
+        sinMemoria = argumentos.contains(QStringLiteral("--sin-memoria"));
         return;
     }
     dosArgumentos = true;

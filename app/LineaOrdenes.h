@@ -25,6 +25,9 @@ struct LineaOrdenes
     std::optional<std::uint32_t> ventana;
     // The message for a second argument that is not hexadecimal; empty otherwise.
     QString error;
+    // "--sin-memoria" among any other number of arguments: the centre import does not fill in
+    // the level and course answers remembered from earlier imports.
+    bool sinMemoria = false;
 };
 
 } // namespace zendral

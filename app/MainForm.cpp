@@ -240,7 +240,11 @@ template <typename Run> void TMForm::Ejecutar(Run run)
 
 void TMForm::BExportarClick()
 {
-    Ejecutar([this] { return Importacion(m_estado, m_prompter, m_directorioTrabajo).BExportarClick(); });
+    Ejecutar([this] {
+        Importacion importacion(m_estado, m_prompter, m_directorioTrabajo);
+        importacion.UsarMemoria(!m_lineaOrdenes.sinMemoria);
+        return importacion.BExportarClick();
+    });
 }
 
 void TMForm::BImportarClick()

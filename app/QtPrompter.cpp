@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextEdit>
 #include <exception>
 
 namespace zendral
@@ -71,6 +72,38 @@ void QtPrompter::Mensaje(const std::string& texto)
     caja.setObjectName(QStringLiteral("Mensaje"));
     caja.setWindowModality(Qt::ApplicationModal);
     PrepararMensaje(caja, QString::fromUtf8(texto.data(), static_cast<qsizetype>(texto.size())));
+    Modal(caja);
+}
+
+void QtPrompter::MensajeFinal(const std::string& texto, const ListaAvisos& avisos)
+{
+    if (avisos.empty()) {
+        Mensaje(texto);
+        return;
+    }
+    QMessageBox caja;
+    caja.setObjectName(QStringLiteral("Mensaje"));
+    caja.setWindowModality(Qt::ApplicationModal);
+    PrepararMensaje(caja, QString::fromUtf8(texto.data(), static_cast<qsizetype>(texto.size())));
+    const std::string detalles = avisos.Detalles();
+    caja.setDetailedText(QString::fromUtf8(detalles.data(), static_cast<qsizetype>(detalles.size())));
+    // The box names its details button itself, in English or in the translation's words, also
+    // each time it is pressed; our own wording is put back after every press.
+    for (QAbstractButton* boton : caja.buttons()) {
+        if (caja.buttonRole(boton) != QMessageBox::ActionRole) {
+            continue;
+        }
+        boton->setObjectName(QStringLiteral("Detalles"));
+        auto* lista = caja.findChild<QTextEdit*>();
+        const auto nombrar = [boton, lista] {
+            const bool abiertos = lista != nullptr && lista->isVisibleTo(lista->window());
+            boton->setText(abiertos ? QStringLiteral("Ocultar detalles…")
+                                    : QStringLiteral("Mostrar detalles…"));
+        };
+        nombrar();
+        // Queued: the box renames the button after the signals of the click have been delivered.
+        QObject::connect(boton, &QAbstractButton::clicked, boton, nombrar, Qt::QueuedConnection);
+    }
     Modal(caja);
 }
 

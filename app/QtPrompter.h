@@ -31,6 +31,8 @@ public:
 
     std::optional<std::filesystem::path> ElegirArchivo() override;
     void Mensaje(const std::string& texto) override;
+    // With warnings, the message box gets a "Mostrar detalles…" button that opens their list.
+    void MensajeFinal(const std::string& texto, const ListaAvisos& avisos) override;
     void CursorOcupado(bool ocupado) override;
     void MostrarControlCursos(ControlCursos& dialogo) override;
     bool ConfirmarLineas() override;

@@ -2,11 +2,14 @@
 
 #include "AtomicFile.h"
 #include "CodePage.h"
+#include "ComprobarCentro.h"
 #include "ConsolePrompter.h"
 #include "CursosCsv.h"
 #include "Error.h"
 #include "Exportacion.h"
 #include "Importacion.h"
+#include "Informe.h"
+#include "MemoriaCursos.h"
 #include "Mensajes.h"
 #include "WorkDir.h"
 
@@ -22,16 +25,24 @@ namespace
 constexpr const char* kUso =
     "Uso:\n"
     "  zendral-cli exportar CENTRO.xml [--dir DIR] [--cursos CURSOS.csv] [--sin-lineas]\n"
+    "                      [--sin-memoria] [--estricto]\n"
     "  zendral-cli cursos CENTRO.xml\n"
-    "  zendral-cli importar FICHERO [--dir DIR]\n"
+    "  zendral-cli importar FICHERO [--dir DIR] [--estricto]\n"
+    "  zendral-cli comprobar CENTRO.xml [--dir DIR] [--cursos CURSOS.csv] [--sin-memoria] [--estricto]\n"
     "\n"
     "exportar  convierte el documento de centro de GestIB en las tablas de Velorin del\n"
     "          directorio de trabajo (DIR, o el directorio fijo si no se indica).\n"
-    "          CURSOS.csv da el nivel y el curso de cada curso del documento.\n"
+    "          CURSOS.csv da el nivel y el curso de cada curso del documento; los cursos\n"
+    "          que no nombra toman los recordados de la importación anterior del centro.\n"
     "          --sin-lineas no crea las líneas de asignaturas.\n"
+    "          --sin-memoria no usa los niveles y cursos recordados.\n"
     "cursos    escribe la plantilla de CURSOS.csv para el documento.\n"
     "importar  convierte el horario resuelto de Velorin (SOLUC) en SolucioHorari.xml,\n"
-    "          en el directorio de FICHERO (o en FICHERO, si es un directorio).\n";
+    "          en el directorio de FICHERO (o en FICHERO, si es un directorio).\n"
+    "comprobar muestra los avisos que daría exportar con el documento, sin tocar ninguna tabla.\n"
+    "\n"
+    "Los avisos salen por la salida de errores, cada uno en una línea que empieza con\n"
+    "\"Aviso:\"; --estricto hace terminar con el código 3 si hay alguno.\n";
 
 struct Opciones
 {
@@ -40,7 +51,12 @@ struct Opciones
     std::optional<std::filesystem::path> dir;
     std::optional<std::filesystem::path> cursos;
     bool sinLineas = false;
+    bool sinMemoria = false;
+    bool estricto = false;
 };
+
+// Exit code of a run that completed with these warnings.
+constexpr int kConAvisos = 3;
 
 // Returns nothing on a usage error.
 std::optional<Opciones> Analizar(const std::vector<std::string>& args)
@@ -50,20 +66,25 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
     }
     Opciones op;
     op.orden = args[0];
-    if (op.orden != "exportar" && op.orden != "cursos" && op.orden != "importar") {
+    if (op.orden != "exportar" && op.orden != "cursos" && op.orden != "importar" && op.orden != "comprobar") {
         return std::nullopt;
     }
     bool hayArchivo = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        const bool conDir = op.orden == "exportar" || op.orden == "importar";
-        if ((conDir && a == "--dir") || (op.orden == "exportar" && a == "--cursos")) {
+        const bool conDir = op.orden != "cursos";
+        const bool conCursos = op.orden == "exportar" || op.orden == "comprobar";
+        if ((conDir && a == "--dir") || (conCursos && a == "--cursos")) {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 return std::nullopt;
             }
             (a == "--dir" ? op.dir : op.cursos) = args[++i];
         } else if (op.orden == "exportar" && a == "--sin-lineas") {
             op.sinLineas = true;
+        } else if (conCursos && a == "--sin-memoria") {
+            op.sinMemoria = true;
+        } else if (conDir && a == "--estricto") {
+            op.estricto = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return std::nullopt;
         } else if (!hayArchivo) {
@@ -96,6 +117,52 @@ int Cursos(const Opciones& op, std::ostream& out, std::ostream& err)
     return 0;
 }
 
+// The courses file's rows, then the answers remembered for the document's centre: the file wins
+// for the courses it names. A memory that cannot be read is left out and told in `aviso`.
+std::vector<csv::FilaCurso> Respuestas(const Opciones& op, const std::filesystem::path& workDir,
+                                       const xml::Document& documento, std::optional<Aviso>& aviso)
+{
+    std::vector<csv::FilaCurso> filas;
+    if (op.cursos) {
+        filas = csv::LeerCursosCsv(ReadWholeFile(*op.cursos), op.cursos->filename().string());
+    }
+    if (!op.sinMemoria) {
+        try {
+            const auto recordadas = memoria::DelCentro(memoria::Leer(workDir), CodigoCentro(documento));
+            filas.insert(filas.end(), recordadas.begin(), recordadas.end());
+        } catch (const Error& e) {
+            aviso = Aviso{TipoAviso::Memoria,
+                          "",
+                          "",
+                          "",
+                          TextoRuta(memoria::Archivo(workDir)),
+                          std::string("no se ha podido leer: ") + e.what() +
+                              "; no se ha usado ningún nivel ni curso recordado"};
+        }
+    }
+    return filas;
+}
+
+// The warnings after a run's summary: one "Aviso:" line each, then their count.
+int Avisar(const ListaAvisos& avisos, bool estricto, std::ostream& err)
+{
+    if (avisos.empty()) {
+        return 0;
+    }
+    for (const Aviso& a : avisos) {
+        err << "Aviso: " << a.Linea() << "\n";
+    }
+    err << avisos.Cuenta() << "\n";
+    return estricto ? kConAvisos : 0;
+}
+
+void NombrarInforme(const std::filesystem::path& informe, std::ostream& out)
+{
+    if (!informe.empty()) {
+        out << "  Informe: " << TextoRuta(informe) << "\n";
+    }
+}
+
 int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
 {
     if (!Existe(op.archivo)) {
@@ -104,12 +171,11 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
     }
     // Every course must have its level and course number before any table is touched. The
     // document is read once, for this check and for the run.
+    const std::filesystem::path workDir = op.dir ? *op.dir : WorkingDirectory();
     auto documento = xml::Document::load(op.archivo);
     const auto cursos = LeerCursos(documento);
-    std::vector<csv::FilaCurso> filas;
-    if (op.cursos) {
-        filas = csv::LeerCursosCsv(ReadWholeFile(*op.cursos), op.cursos->filename().string());
-    }
+    std::optional<Aviso> avisoMemoria;
+    const auto filas = Respuestas(op, workDir, documento, avisoMemoria);
     const auto niveles = csv::AsignarCursos(cursos, filas);
     bool faltan = false;
     for (std::size_t i = 0; i < cursos.size(); ++i) {
@@ -123,13 +189,17 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
         }
     }
     if (faltan) {
+        if (avisoMemoria) {
+            err << "Aviso: " << avisoMemoria->Linea() << "\n";
+        }
         return 1;
     }
 
     EstadoProceso estado;
     estado.archivoElegido = op.archivo;
     ConsolePrompter prompter(op.archivo, niveles, !op.sinLineas);
-    Importacion importacion(estado, prompter, op.dir ? *op.dir : WorkingDirectory());
+    Importacion importacion(estado, prompter, workDir);
+    importacion.UsarMemoria(!op.sinMemoria);
     const FinRun fin = importacion.ImportarDocumento(std::move(documento));
     if (fin != FinRun::Completado) {
         for (const auto& m : prompter.Mensajes()) {
@@ -146,7 +216,51 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
     for (const auto& [tabla, registros] : importacion.resumen()) {
         out << "  " << tabla << ": " << registros << (registros == 1 ? " registro" : " registros") << "\n";
     }
-    return 0;
+    NombrarInforme(importacion.informe(), out);
+    return Avisar(importacion.avisos(), op.estricto, err);
+}
+
+int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
+{
+    if (!Existe(op.archivo)) {
+        err << msg::kNoExisteArchivo << "\n";
+        return 1;
+    }
+    const std::filesystem::path workDir = op.dir ? *op.dir : WorkingDirectory();
+    const auto documento = xml::Document::load(op.archivo);
+    const auto cursos = LeerCursos(documento);
+    std::optional<Aviso> avisoMemoria;
+    const auto niveles = csv::AsignarCursos(cursos, Respuestas(op, workDir, documento, avisoMemoria));
+
+    ListaAvisos avisos = ComprobarDocumento(documento);
+    if (avisoMemoria) {
+        avisos.Agregar(*avisoMemoria);
+    }
+    // CURSOST as the import would leave it. A course without an answer yet gets one in the
+    // dialog, so it stands here for any answer; what is checked is the rest.
+    std::vector<RegistroCurso> cursost;
+    std::size_t sinRespuesta = 0;
+    for (std::size_t i = 0; i < cursos.size(); ++i) {
+        RegistroCurso r{std::string(cp1252::Left(cursos[i].codi, 20)), cursos[i].descripcio, niveles[i].nivel,
+                        niveles[i].curso};
+        if (!niveles[i].Completo()) {
+            ++sinRespuesta;
+            r.nivel = "?????";
+            r.curso = "???";
+        }
+        cursost.push_back(std::move(r));
+    }
+    avisos.Agregar(ComprobarNiveles(documento, cursost));
+
+    for (const Aviso& a : avisos) {
+        out << "Aviso: " << a.Linea() << "\n";
+    }
+    out << (avisos.empty() ? std::string("Sin avisos") : avisos.Cuenta()) << "\n";
+    if (sinRespuesta > 0) {
+        out << sinRespuesta << (sinRespuesta == 1 ? " curso no tiene" : " cursos no tienen")
+            << " todavía nivel y curso: se pedirán al importar\n";
+    }
+    return op.estricto && !avisos.empty() ? kConAvisos : 0;
 }
 
 int Importar(const Opciones& op, std::ostream& out, std::ostream& err)
@@ -164,7 +278,12 @@ int Importar(const Opciones& op, std::ostream& out, std::ostream& err)
     }
     out << "  " << exportacion.Sesiones() << (exportacion.Sesiones() == 1 ? " sesión" : " sesiones") << " en "
         << exportacion.Salida().string() << "\n";
-    return 0;
+    const Comprobacion& c = exportacion.comprobacion();
+    out << "  Comprobado: " << c.registros << (c.registros == 1 ? " registro" : " registros") << " de SOLUC, "
+        << c.sinDia << " sin día (no se exportan), " << c.actividades
+        << (c.actividades == 1 ? " actividad" : " actividades") << "\n";
+    NombrarInforme(exportacion.informe(), out);
+    return Avisar(exportacion.avisos(), op.estricto, err);
 }
 
 } // namespace
@@ -183,6 +302,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     try {
         if (op->orden == "cursos") {
             return Cursos(*op, out, err);
+        }
+        if (op->orden == "comprobar") {
+            return Comprobar(*op, out, err);
         }
         return op->orden == "importar" ? Importar(*op, out, err) : Exportar(*op, out, err);
     } catch (const Error& e) {

@@ -1,14 +1,17 @@
 #include "Exportacion.h"
 
+#include "CarpetaZendral.h"
 #include "CodePage.h"
 #include "DbfTable.h"
 #include "Error.h"
+#include "Informe.h"
 #include "Mensajes.h"
 #include "Prompter.h"
 
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -137,9 +140,28 @@ Exportacion::Exportacion(EstadoProceso& estado, Prompter& prompter, std::filesys
 {
 }
 
+void Exportacion::EscribirInforme(const std::string& resultado)
+{
+    if (m_informeEscrito) {
+        return;
+    }
+    m_informeEscrito = true;
+    Informe informe{"Exportación del horario", m_salida, resultado, {{"SOLUC", m_comprobacion.registros}},
+                    m_comprobacion.Lineas(),   m_avisos};
+    try {
+        m_informe = zendral::EscribirInforme(m_workDir, informe, std::time(nullptr));
+    } catch (const Error& e) {
+        m_avisos.Agregar({TipoAviso::Informe, "", "", "", TextoRuta(CarpetaZendral(m_workDir) / "informes"),
+                          std::string("no se ha podido escribir el informe: ") + e.what()});
+    }
+}
+
 FinRun Exportacion::BImportarClick()
 {
     m_sesiones = 0;
+    m_comprobacion = {};
+    m_avisos.clear();
+    m_informe.clear();
     if (auto elegido = m_prompter.ElegirArchivo()) {
         m_estado.archivoElegido = *elegido;
     }
@@ -154,6 +176,20 @@ FinRun Exportacion::BImportarClick()
         return FinRun::SinArchivo;
     }
     m_salida = (esDirectorio ? elegido : elegido.parent_path()) / kArchivoHorario;
+    m_informeEscrito = false;
+    // An error that ends the run still leaves its report; the error itself is shown to the user.
+    struct InformeSiFalla
+    {
+        Exportacion& run;
+        ~InformeSiFalla()
+        {
+            try {
+                run.EscribirInforme("interrumpido por un error");
+            } catch (...) {
+                // Only the report is lost; the error on its way out is what the user needs to see.
+            }
+        }
+    } informeSiFalla{*this};
 
     m_estado.documento.emplace();
     xml::Document& doc = *m_estado.documento;
@@ -226,10 +262,19 @@ FinRun Exportacion::BImportarClick()
     tablas.Cerrar(
         {&wwTableSoluc, &wwTableGrupos, &wwTableProfesor, &wwTableAulas, &wwTableNomAsg, &wwTableDiasHoras});
 
-    doc.save(m_salida);
+    // The document replaces the previous one only once it has been read back and found to hold
+    // what SOLUC says.
+    try {
+        m_comprobacion = GuardarComprobado(doc, m_salida, m_workDir);
+    } catch (const Error& e) {
+        EscribirInforme(std::string("error: ") + e.what());
+        throw;
+    }
+    m_avisos = m_comprobacion.AvisosSinRegistro();
     cursor.Restaurar();
     m_estado.codigoResultado = 1;
-    m_prompter.Mensaje(msg::kProcesoFinalizado);
+    EscribirInforme("completado");
+    m_prompter.MensajeFinal(msg::kProcesoFinalizado, m_avisos);
     return FinRun::Completado;
 }
 

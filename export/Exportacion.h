@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Avisos.h"
 #include "EstadoProceso.h"
+#include "Verificacion.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -27,6 +29,12 @@ public:
 
     std::size_t Sesiones() const { return m_sesiones; }
     const std::filesystem::path& Salida() const { return m_salida; }
+    // The check of the written document against SOLUC, once it passed.
+    const Comprobacion& comprobacion() const { return m_comprobacion; }
+    // Sessions whose lookups found no record; shown with the closing message.
+    const ListaAvisos& avisos() const { return m_avisos; }
+    // The run's report in zendral/informes/, once written; empty when it could not be.
+    const std::filesystem::path& informe() const { return m_informe; }
 
 private:
     EstadoProceso& m_estado;
@@ -34,6 +42,13 @@ private:
     std::filesystem::path m_workDir;
     std::size_t m_sesiones = 0;
     std::filesystem::path m_salida;
+    Comprobacion m_comprobacion;
+    ListaAvisos m_avisos;
+    std::filesystem::path m_informe;
+    bool m_informeEscrito = false;
+
+    // Writes the run's report with `resultado`, once per run; a failure becomes a warning.
+    void EscribirInforme(const std::string& resultado);
 };
 
 // Whether Periodo can number `hora`: a finite value whose whole part, and with half periods twice

@@ -84,7 +84,9 @@ std::vector<std::vector<std::string>> Registros(std::string_view texto, const st
     return registros;
 }
 
-std::string Campo(const std::string& valor)
+} // namespace
+
+std::string CampoCsv(const std::string& valor)
 {
     if (valor.find_first_of(";\"\r\n") == std::string::npos) {
         return valor;
@@ -99,6 +101,9 @@ std::string Campo(const std::string& valor)
     return citado + '"';
 }
 
+namespace
+{
+
 std::string Clave(std::string_view codiUtf8)
 {
     return std::string(cp1252::Left(cp1252::Trim(cp1252::FromUtf8(codiUtf8)), 20));
@@ -106,13 +111,30 @@ std::string Clave(std::string_view codiUtf8)
 
 } // namespace
 
-std::vector<FilaCurso> LeerCursosCsv(std::string_view texto, const std::string& nombre)
+std::vector<std::vector<std::string>> LeerRegistrosCsv(std::string_view texto, const std::string& nombre)
 {
     // Spreadsheets often start UTF-8 files with a byte-order mark.
     if (texto.substr(0, 3) == "\xEF\xBB\xBF") {
         texto.remove_prefix(3);
     }
-    const auto registros = Registros(texto, nombre);
+    // A file saved in another code page would have its accented letters stored as "?".
+    std::size_t linea = 1;
+    for (std::size_t i = 0; i < texto.size();) {
+        char32_t cp = 0;
+        const std::size_t len = cp1252::DecodeUtf8(texto, i, cp);
+        if (len == 0) {
+            throw Error("El archivo " + nombre + " no está en UTF-8 (línea " + std::to_string(linea) +
+                        "): guárdelo con la codificación UTF-8 y vuelva a intentarlo");
+        }
+        linea += texto[i] == '\n' ? 1 : 0;
+        i += len;
+    }
+    return Registros(texto, nombre);
+}
+
+std::vector<FilaCurso> LeerCursosCsv(std::string_view texto, const std::string& nombre)
+{
+    const auto registros = LeerRegistrosCsv(texto, nombre);
     const auto esCabecera = [](const std::vector<std::string>& r) {
         static const char* const kNombres[] = {"CODI", "DESCRIPCIO", "NIVEL", "CURSO"};
         if (r.size() != 4) {
@@ -144,7 +166,8 @@ std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos)
 {
     std::string texto = std::string(kCabecera) + "\n";
     for (const auto& curso : cursos) {
-        texto += Campo(cp1252::ToUtf8(curso.codi)) + ";" + Campo(cp1252::ToUtf8(curso.descripcio)) + ";;\n";
+        texto +=
+            CampoCsv(cp1252::ToUtf8(curso.codi)) + ";" + CampoCsv(cp1252::ToUtf8(curso.descripcio)) + ";;\n";
     }
     return texto;
 }

@@ -23,8 +23,15 @@ struct FilaCurso
 
 inline constexpr const char* kCabecera = "CODI;DESCRIPCIO;NIVEL;CURSO";
 
+// The records of a ";"-separated UTF-8 text, each a list of fields; a leading byte-order mark
+// is skipped and empty lines are left out. Throws Error naming `nombre` and the line when the
+// text is not valid UTF-8 or a quote is left open.
+std::vector<std::vector<std::string>> LeerRegistrosCsv(std::string_view texto, const std::string& nombre);
+// A field as written between ";": quoted when it holds ";", a quote or a line break.
+std::string CampoCsv(const std::string& valor);
+
 // Parses the text; `nombre` names it in messages. Throws Error on a missing or wrong header, an
-// unterminated quote or a row with the wrong number of fields.
+// unterminated quote, text that is not UTF-8 or a row with the wrong number of fields.
 std::vector<FilaCurso> LeerCursosCsv(std::string_view texto, const std::string& nombre);
 
 // A template with one row per course of the document and empty level and course number.

@@ -1,11 +1,15 @@
 #include "Importacion.h"
 
 #include "Abreviaturas.h"
+#include "CarpetaZendral.h"
 #include "CodePage.h"
+#include "ComprobarCentro.h"
 #include "ControlCursos.h"
 #include "DbfTable.h"
 #include "Decimal.h"
 #include "Error.h"
+#include "Informe.h"
+#include "MemoriaCursos.h"
 #include "Mensajes.h"
 #include "Prompter.h"
 #include "Tablas.h"
@@ -59,6 +63,21 @@ void Importacion::Anotar(const std::string& tabla, std::size_t registros)
     m_resumen.emplace_back(tabla, registros);
 }
 
+void Importacion::EscribirInforme(const std::string& resultado)
+{
+    if (m_informeEscrito) {
+        return;
+    }
+    m_informeEscrito = true;
+    Informe informe{"Importación del centro", m_estado.archivoElegido, resultado, m_resumen, {}, m_avisos};
+    try {
+        m_informe = zendral::EscribirInforme(m_workDir, informe, std::time(nullptr));
+    } catch (const Error& e) {
+        m_avisos.Agregar({TipoAviso::Informe, "", "", "", TextoRuta(CarpetaZendral(m_workDir) / "informes"),
+                          std::string("no se ha podido escribir el informe: ") + e.what()});
+    }
+}
+
 FinRun Importacion::BExportarClick()
 {
     m_ventanaCerrada = false;
@@ -85,6 +104,22 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     m_ventanaCerrada = false;
     m_resumen.clear();
     m_estado.documento = std::move(documento);
+    m_avisos = ComprobarDocumento(Documento());
+    m_informe.clear();
+    m_informeEscrito = false;
+    // An error that ends the run still leaves its report; the error itself is shown to the user.
+    struct InformeSiFalla
+    {
+        Importacion& run;
+        ~InformeSiFalla()
+        {
+            try {
+                run.EscribirInforme("interrumpido por un error");
+            } catch (...) {
+                // Only the report is lost; the error on its way out is what the user needs to see.
+            }
+        }
+    } informeSiFalla{*this};
 
     CursorOcupado cursor(m_prompter);
     CargarAsignaturas();
@@ -92,6 +127,7 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     CargarAulas();
     CargarCursos();
     if (m_ventanaCerrada) {
+        EscribirInforme("interrumpido: salida forzada del diálogo de niveles y cursos");
         return FinRun::SalidaForzada;
     }
     CargarGrupos();
@@ -100,7 +136,8 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     cursor.Restaurar();
 
     m_estado.codigoResultado = 1;
-    m_prompter.Mensaje(msg::kProcesoFinalizado);
+    EscribirInforme("completado");
+    m_prompter.MensajeFinal(msg::kProcesoFinalizado, m_avisos);
     return FinRun::Completado;
 }
 
@@ -240,6 +277,9 @@ void Importacion::CargarCursos()
         tabla.Close();
         Anotar("CURSOST", cursos.size());
     }
+    if (m_usarMemoria) {
+        memoria::Aplicar(m_workDir, Documento(), m_prompter, m_avisos);
+    }
 
     // A showing that ends with data missing is followed by a new one, which offers the forced
     // exit from the start.
@@ -253,12 +293,20 @@ void Importacion::CargarCursos()
         if (dialogo.Salida == msg::kSalida) {
             m_ventanaCerrada = true;
         }
-        return;
+        break;
+    }
+    // Once the dialog has let CURSOST go; a forced exit remembers nothing.
+    if (!m_ventanaCerrada) {
+        memoria::Recordar(m_workDir, Documento(), m_avisos);
     }
 }
 
 void Importacion::CargarGrupos()
 {
+    // CURSOST holds its final answers now: say which groups they leave without level or course.
+    if (Documento().selectSingleNode("/CENTRE/CURSOS/CURS")) {
+        m_avisos.Agregar(ComprobarNiveles(Documento(), LeerCursost(m_workDir)));
+    }
     std::unordered_map<std::string, std::pair<std::string, std::string>> nivelPorCurso;
     {
         dbf::Table grupos("GRUPOST", m_workDir, "GRUPOST");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Avisos.h"
 #include "EstadoProceso.h"
 #include "XmlDocument.h"
 
@@ -43,16 +44,29 @@ public:
 
     bool VentanaCerrada() const { return m_ventanaCerrada; }
     const Resumen& resumen() const { return m_resumen; }
+    // What the run found the data lost or changed; shown with the closing message.
+    const ListaAvisos& avisos() const { return m_avisos; }
+    // The run's report in zendral/informes/, once written; empty when it could not be.
+    const std::filesystem::path& informe() const { return m_informe; }
+    // Whether stage 4 fills in the level and course answers remembered for the centre (on by
+    // default). The answers it ends with are remembered either way.
+    void UsarMemoria(bool usar) { m_usarMemoria = usar; }
 
 private:
     const xml::Document& Documento() const;
     void Anotar(const std::string& tabla, std::size_t registros);
+    // Writes the run's report with `resultado`, once per run; a failure becomes a warning.
+    void EscribirInforme(const std::string& resultado);
 
     EstadoProceso& m_estado;
     Prompter& m_prompter;
     std::filesystem::path m_workDir;
     bool m_ventanaCerrada = false;
     Resumen m_resumen;
+    ListaAvisos m_avisos;
+    std::filesystem::path m_informe;
+    bool m_informeEscrito = false;
+    bool m_usarMemoria = true;
 };
 
 // A course of the centre document, as the import reads it (windows-1252, trimmed, not cut).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Avisos.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,6 +22,9 @@ public:
     virtual std::optional<std::filesystem::path> ElegirArchivo() = 0;
     // A modal message with the application title and one "Aceptar" button. UTF-8.
     virtual void Mensaje(const std::string& texto) = 0;
+    // The closing message of a run, with the run's warnings as details the user can open. With
+    // no warnings it is Mensaje(texto).
+    virtual void MensajeFinal(const std::string& texto, const ListaAvisos& /*avisos*/) { Mensaje(texto); }
     // The busy (hour-glass) cursor on or off.
     virtual void CursorOcupado(bool ocupado) = 0;
     // Shows the level/course dialog once, modally. The implementation calls dialogo.FormShow()

@@ -1,13 +1,20 @@
 #include "Cli.h"
 
 #include "DbfRead.h"
+#include "DbfTable.h"
 #include "TempDir.h"
 #include "Velorin.h"
+#include "VelorinSim.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace zendral::cli
 {
@@ -30,6 +37,18 @@ Salida Ejecutar(const std::vector<std::string>& args)
     std::ostringstream out, err;
     const int codigo = RunCli(args, out, err);
     return {codigo, out.str(), err.str()};
+}
+
+// The summary without its last line, which names the run's report in zendral/informes/ of `work`.
+std::string SinInforme(const std::string& out, const fs::path& work)
+{
+    const std::string linea = "  Informe: " + (work / "zendral" / "informes" / "").string();
+    const std::size_t donde = out.rfind(linea);
+    if (donde == std::string::npos || out.back() != '\n' ||
+        !fs::is_regular_file(out.substr(donde + 11, out.size() - donde - 12))) {
+        return "(sin informe) " + out;
+    }
+    return out.substr(0, donde);
 }
 
 class CliTest : public ::testing::Test
@@ -120,10 +139,11 @@ TEST_F(CliTest, SampleImportWritesEveryTable)
 {
     auto s = Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", (kSamples / "cursos.csv").string()}));
     ASSERT_EQ(s.codigo, 0) << s.err;
-    EXPECT_EQ(s.out, "Proceso finalizado\n"
-                     "  ASIGNOMT: 47 registros\n  PROFT: 25 registros\n  AULAT: 16 registros\n"
-                     "  CURSOST: 6 registros\n  GRUPOST: 15 registros\n  MATIB: 43 registros\n"
-                     "  ASIGT: 120 registros\n  DIASHORAST: 0 registros\n");
+    EXPECT_EQ(SinInforme(s.out, work),
+              "Proceso finalizado\n"
+              "  ASIGNOMT: 47 registros\n  PROFT: 25 registros\n  AULAT: 16 registros\n"
+              "  CURSOST: 6 registros\n  GRUPOST: 15 registros\n  MATIB: 43 registros\n"
+              "  ASIGT: 120 registros\n  DIASHORAST: 0 registros\n");
 
     const auto aulas = test::DbfRead(work / "AULAT.DBF");
     EXPECT_EQ(aulas.fields, (std::vector<std::string>{"ABREV:C:4:0", "NOMBRE:C:40:0", "EDIFICIO:C:1:0",
@@ -164,12 +184,265 @@ TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
     for (const fs::path& destino : {cualquiera, saga}) {
         s = Ejecutar({"importar", destino.string(), "--dir", work.string()});
         ASSERT_EQ(s.codigo, 0) << s.err;
-        EXPECT_EQ(s.out,
-                  "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() + "\n");
+        EXPECT_EQ(SinInforme(s.out, work),
+                  "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() +
+                      "\n  Comprobado: 486 registros de SOLUC, 1 sin día (no se exportan), "
+                      "5 actividades\n");
     }
     EXPECT_EQ(test::ReadFile(cualquiera), "no es XML");
     EXPECT_EQ(
         std::system(("/usr/bin/xmllint --noout '" + (saga / "SolucioHorari.xml").string() + "'").c_str()), 0);
+}
+
+// A small centre that loses data: a character windows-1252 lacks in a code, and two course codes
+// of 21 characters that share their first 20.
+const std::string kConPerdidas =
+    "<CENTRE codi=\"07000001\"><MATERIES><MATERIA codi=\"Ł1\" curs=\"C1\" descripcio=\"Mates\" "
+    "curta=\"MAT\"/>"
+    "</MATERIES><ACTIVITATS/><PLACES/><AULES/><CURSOS>"
+    "<CURS codi=\"C1\" descripcio=\"1r\"><GRUP codi=\"G1\" nom=\"A\"/></CURS>"
+    "<CURS codi=\"123456789012345678901\" descripcio=\"2n\"><GRUP codi=\"G2\" nom=\"A\"/></CURS>"
+    "<CURS codi=\"123456789012345678902\" descripcio=\"3r\"><GRUP codi=\"G3\" nom=\"A\"/></CURS>"
+    "</CURSOS></CENTRE>";
+const std::string kCursosPerdidas =
+    "CODI;DESCRIPCIO;NIVEL;CURSO\nC1;1r;ESO;1\n12345678901234567890;2n;BAT;2\n";
+
+std::vector<std::string> Lineas(const std::string& texto)
+{
+    std::vector<std::string> lineas;
+    std::istringstream in(texto);
+    for (std::string l; std::getline(in, l);) {
+        lineas.push_back(l);
+    }
+    return lineas;
+}
+
+TEST_F(CliTest, WarningsFollowTheSummaryAndStrictTurnsThemIntoExitThree)
+{
+    const auto centre = dir.write("perdidas.xml", kConPerdidas);
+    const auto csv = dir.write("cursos.csv", kCursosPerdidas);
+    auto s = Ejecutar(Exportar(centre, {"--cursos", csv.string()}));
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    const auto out = Lineas(s.out);
+    ASSERT_EQ(out.size(), 10u) << s.out;
+    EXPECT_EQ(out[0], "Proceso finalizado");
+    EXPECT_EQ(out[9].rfind("  Informe: " + (work / "zendral" / "informes" / "").string(), 0), 0u) << out[9];
+    EXPECT_TRUE(fs::is_regular_file(out[9].substr(11)));
+
+    const auto err = Lineas(s.err);
+    ASSERT_EQ(err.size(), 6u) << s.err;
+    for (std::size_t i = 0; i + 1 < err.size(); ++i) {
+        EXPECT_EQ(err[i].rfind("Aviso: ", 0), 0u) << err[i];
+    }
+    EXPECT_EQ(err[0],
+              "Aviso: Caracteres que Velorin no puede guardar: ASIGNOMT.CODI, MATERIA Ł1, «Ł1»: se guarda "
+              "como «?1»; con este código GestIB no reconocerá el elemento");
+    EXPECT_NE(err[1].find("CURSOST.CODI, CURS 123456789012345678901"), std::string::npos) << err[1];
+    EXPECT_NE(err[1].find("se confunde con el curso «123456789012345678902»"), std::string::npos) << err[1];
+    EXPECT_NE(err[3].find("GRUPOST.NIVEL, CURS 123456789012345678901"), std::string::npos) << err[3];
+    EXPECT_EQ(err[5], "5 avisos");
+
+    // --estricto: the same tables, then exit 3.
+    const std::string grupos = test::ReadFile(work / "GRUPOST.DBF");
+    fs::remove(work / "GRUPOST.DBF");
+    s = Ejecutar(Exportar(centre, {"--cursos", csv.string(), "--estricto"}));
+    EXPECT_EQ(s.codigo, 3) << s.err;
+    EXPECT_EQ(test::ReadFile(work / "GRUPOST.DBF").substr(4), grupos.substr(4));
+    EXPECT_EQ(Lineas(s.err).back(), "5 avisos");
+}
+
+TEST_F(CliTest, CheckListsTheWarningsAndTouchesNoTable)
+{
+    const auto centre = dir.write("perdidas.xml", kConPerdidas);
+    const auto csv = dir.write("cursos.csv", kCursosPerdidas);
+    auto s = Ejecutar({"comprobar", centre.string(), "--dir", work.string(), "--cursos", csv.string()});
+    EXPECT_EQ(s.codigo, 0) << s.err;
+    const auto out = Lineas(s.out);
+    ASSERT_EQ(out.size(), 6u) << s.out;
+    EXPECT_EQ(out[5], "5 avisos");
+    // The same warnings a run gives.
+    const auto run = Ejecutar(Exportar(centre, {"--cursos", csv.string()}));
+    auto avisosRun = Lineas(run.err);
+    EXPECT_EQ(std::vector<std::string>(out.begin(), out.end()), avisosRun);
+    fs::remove_all(work);
+    fs::create_directory(work);
+
+    // Without answers, courses stand for any answer; the long codes still lose theirs.
+    s = Ejecutar({"comprobar", centre.string(), "--dir", work.string(), "--estricto"});
+    EXPECT_EQ(s.codigo, 3);
+    EXPECT_NE(s.out.find("3 cursos no tienen todavía nivel y curso: se pedirán al importar\n"),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(s.out.find("GRUPOST.NIVEL, CURS 123456789012345678901"), std::string::npos) << s.out;
+    EXPECT_TRUE(fs::is_empty(work));
+
+    const auto limpio =
+        dir.write("limpio.xml", "<CENTRE codi=\"1\"><MATERIES/><ACTIVITATS/><PLACES/><AULES/>"
+                                "<CURSOS><CURS codi=\"C1\" descripcio=\"1r\"><GRUP codi=\"G1\" "
+                                "nom=\"A\"/></CURS></CURSOS></CENTRE>");
+    s = Ejecutar({"comprobar", limpio.string(), "--dir", work.string(), "--estricto"});
+    EXPECT_EQ(s.codigo, 0);
+    EXPECT_EQ(s.out, "Sin avisos\n1 curso no tiene todavía nivel y curso: se pedirán al importar\n");
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(CliTest, CoursesFileInAnotherCodePageIsRefused)
+{
+    const auto csv = dir.write("cursos.csv", "CODI;DESCRIPCIO;NIVEL;CURSO\n23510;1r d'ESO;\xC9SO;1\n");
+    const auto s = Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", csv.string()}));
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err, "El archivo cursos.csv no está en UTF-8 (línea 2): guárdelo con la codificación UTF-8 y "
+                     "vuelva a intentarlo\n");
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(CliTest, RememberedAnswersServeTheNextImportOfTheSameCentre)
+{
+    const auto cursos = (kSamples / "cursos.csv").string();
+    ASSERT_EQ(Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", cursos})).codigo, 0);
+    const auto grupos = test::DbfRead(work / "GRUPOST.DBF").records;
+    EXPECT_TRUE(fs::is_regular_file(work / "zendral" / "cursos.csv"));
+
+    // No courses file: the remembered answers, and the same groups.
+    auto s = Ejecutar(Exportar(kSamples / "centre.xml"));
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_EQ(test::DbfRead(work / "GRUPOST.DBF").records, grupos);
+
+    // A courses file wins for the courses it names.
+    const auto uno = dir.write("uno.csv", "CODI;DESCRIPCIO;NIVEL;CURSO\n23510;x;PRI;6\n");
+    ASSERT_EQ(Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", uno.string()})).codigo, 0);
+    const auto ahora = test::DbfRead(work / "GRUPOST.DBF").records;
+    ASSERT_EQ(ahora.size(), grupos.size());
+    EXPECT_EQ(ahora[0].substr(0, 11), "PR6A||PRI|6") << ahora[0];
+    EXPECT_EQ(ahora.back(), grupos.back());
+
+    // Ignored on request, and never for another centre.
+    s = Ejecutar(Exportar(kSamples / "centre.xml", {"--sin-memoria"}));
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err.rfind("¡Atención! Falta algún Dato\n", 0), 0u) << s.err;
+    std::string otro = test::ReadFile(kSamples / "centre.xml");
+    otro.replace(otro.find("07013456"), 8, "07099999");
+    s = Ejecutar(Exportar(dir.write("otro.xml", otro)));
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err.rfind("¡Atención! Falta algún Dato\n", 0), 0u) << s.err;
+}
+
+TEST_F(CliTest, TimetableExportWarnsAboutSessionsWithoutRecord)
+{
+    ASSERT_EQ(
+        Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", (kSamples / "cursos.csv").string()})).codigo,
+        0);
+    host::LlenarDiasHoras(work, 8, false);
+    host::GenerarSoluc(work, {});
+    {
+        dbf::Table soluc("SOLUC", work, "SOLUC");
+        soluc.Open();
+        soluc.First();
+        soluc.Edit();
+        soluc.FieldByName("PROF").SetAsString("NADI");
+        soluc.Post();
+        soluc.Close();
+    }
+    const fs::path saga = dir / "saga";
+    fs::create_directory(saga);
+    auto s = Ejecutar({"importar", saga.string(), "--dir", work.string(), "--estricto"});
+    EXPECT_EQ(s.codigo, 3) << s.err;
+    EXPECT_NE(s.out.find("  Comprobado: 486 registros de SOLUC, 1 sin día (no se exportan)"),
+              std::string::npos)
+        << s.out;
+    EXPECT_EQ(s.err,
+              "Aviso: Sesiones sin registro en las tablas: PROFT, «NADI»: 1 sesión sin registro de profesor "
+              "en PROFT: el atributo sale vacío (registros de SOLUC 1 «NADI»)\n1 aviso\n");
+    EXPECT_TRUE(fs::is_regular_file(saga / "SolucioHorari.xml"));
+}
+
+// FNV-1a of a file's bytes, with the dates of last update of tables and indexes blanked out.
+std::uint64_t Huella(const fs::path& archivo)
+{
+    std::string bytes = test::ReadFile(archivo);
+    const std::string ext = archivo.extension().string();
+    if (ext == ".DBF" || ext == ".MDX") {
+        bytes.replace(1, 3, 3, '\0');
+    }
+    if (ext == ".MDX") {
+        bytes.replace(44, 3, 3, '\0');
+    }
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (const char c : bytes) {
+        h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return h;
+}
+
+// The tables and the timetable document that the whole path gives, byte for byte as before the
+// warnings, the check of the document, the reports and the remembered answers existed: the sample
+// centre and a centre that loses data in every way the warnings tell.
+TEST_F(CliTest, TablesAndTimetableAreByteForByteAsBeforeTheWarnings)
+{
+    const auto perdidas = dir.write(
+        "perdidas.xml",
+        "<CENTRE codi=\"07000001\"><MATERIES><MATERIA codi=\"Ł1\" curs=\"123456789012345678901\" "
+        "descripcio=\"Mates 🙂\" curta=\"MAT\"/><MATERIA codi=\"M2\" curs=\"C9\" descripcio=\"Física\" "
+        "curta=\"FIS\"/></MATERIES><ACTIVITATS><ACTIVITAT codi=\"900\" descripcio=\"Guàrdia\" "
+        "curta=\"GUA\"/></ACTIVITATS><PLACES><PLACA codi=\"P1\" descripcio=\"Łukasz\" curta=\"LUK\"/><PLACA "
+        "codi=\"P1\" descripcio=\"Joan\" curta=\"JOAN\"/></PLACES><AULES/><CURSOS><CURS codi=\"C1\" "
+        "descripcio=\"1r\"><GRUP codi=\"G1\" nom=\"A\"/><GRUP codi=\"G0\" nom=\"\"/></CURS><CURS "
+        "codi=\"123456789012345678901\" descripcio=\"2n\"><GRUP codi=\"G2\" nom=\"A\"/></CURS><CURS "
+        "codi=\"123456789012345678902\" descripcio=\"3r\"><GRUP codi=\"G3\" nom=\"A\"/></CURS><CURS "
+        "codi=\"C9\" descripcio=\"FP\"/></CURSOS></CENTRE>\n");
+    const auto cursos =
+        dir.write("perdidas.csv",
+                  "CODI;DESCRIPCIO;NIVEL;CURSO\nC1;1r;ESO;1\n12345678901234567890;2n;BAT;2\nC9;FP;FP;1\n");
+    using Huellas = std::map<std::string, std::uint64_t>;
+    const std::vector<std::tuple<fs::path, fs::path, Huellas>> casos = {
+        {kSamples / "centre.xml",
+         kSamples / "cursos.csv",
+         {{"ASIGNOMT.DBF", 0xa17288ade50b5f78ULL},
+          {"ASIGT.DBF", 0xf678937aafc59240ULL},
+          {"AULAT.DBF", 0xb02ff7a943dd6a59ULL},
+          {"CURSOST.DBF", 0x615463615edcec0fULL},
+          {"DIASHORAST.DBF", 0x64a0caf65fa44b41ULL},
+          {"GRUPOST.DBF", 0x0d16682680cde9d7ULL},
+          {"MATIB.DBF", 0x184eaaa8c26ac082ULL},
+          {"MATIB.MDX", 0xcb007c563d6b271eULL},
+          {"PROFT.DBF", 0xfb35c1fe2b5df5dfULL},
+          {"SolucioHorari.xml", 0x655c0b07337ca5d9ULL}}},
+        {perdidas,
+         cursos,
+         {{"ASIGNOMT.DBF", 0x96ea7a94df62259bULL},
+          {"ASIGT.DBF", 0xe08ed73742b9d0caULL},
+          {"AULAT.DBF", 0xc02220e597650dd9ULL},
+          {"CURSOST.DBF", 0x2b845dfd51ada0d3ULL},
+          {"DIASHORAST.DBF", 0x64a0caf65fa44b41ULL},
+          {"GRUPOST.DBF", 0x5935fbd8980d68d7ULL},
+          {"MATIB.DBF", 0x8e6fb61d9eafc8f0ULL},
+          {"MATIB.MDX", 0x411a69acf1188260ULL},
+          {"PROFT.DBF", 0xf7af1777e58d1e5bULL},
+          {"SolucioHorari.xml", 0x475df1fc8ea65da8ULL}}},
+    };
+    for (const auto& [centre, csv, esperadas] : casos) {
+        SCOPED_TRACE(centre.filename().string());
+        fs::remove_all(work);
+        fs::create_directory(work);
+        const fs::path saga = dir / "saga";
+        fs::create_directories(saga);
+        ASSERT_EQ(Ejecutar(Exportar(centre, {"--cursos", csv.string()})).codigo, 0);
+        std::ostringstream o, e;
+        ASSERT_EQ(host::EjecutarVelorinSim({"diashoras", "--dir", work.string()}, o, e, work), 0);
+        ASSERT_EQ(host::EjecutarVelorinSim({"soluc", "--dir", work.string()}, o, e, work), 0);
+        ASSERT_EQ(Ejecutar({"importar", saga.string(), "--dir", work.string()}).codigo, 0);
+        for (const auto& [archivo, huella] : esperadas) {
+            const fs::path ruta = (archivo == "SolucioHorari.xml" ? saga : work) / archivo;
+            EXPECT_EQ(Huella(ruta), huella) << archivo;
+        }
+        // A second import that takes the remembered answers writes the same tables again.
+        ASSERT_EQ(Ejecutar(Exportar(centre)).codigo, 0);
+        for (const auto& [archivo, huella] : esperadas) {
+            if (archivo != "SolucioHorari.xml" && archivo != "DIASHORAST.DBF") {
+                EXPECT_EQ(Huella(work / archivo), huella) << archivo << " con los niveles recordados";
+            }
+        }
+    }
 }
 
 TEST_F(CliTest, MissingWorkingDirectoryIsAnError)

@@ -362,6 +362,8 @@ TEST_F(ImportacionTest, ForcedExitEndsTheRunAndLeavesLaterTablesAlone)
 
     estado.lanzadoPorHost = 2;
     prompter.mensajes.clear();
+    // The first run's answers would fill the dialog in: this run starts from empty courses.
+    Imp().UsarMemoria(false);
     prompter.dialogos = {Mostrar{{}, Mostrar::Fin::Aceptar}, Mostrar{{}, Mostrar::Fin::Forzar}};
     dir.write("centre.xml", Centre(Materias({{"M9", "C9", "Nova", "NOV"}}) + kDosCursos));
     EXPECT_EQ(Imp().BExportarClick(), FinRun::SalidaForzada);

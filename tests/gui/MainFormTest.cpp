@@ -16,7 +16,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QTableView>
 #include <QTest>
+#include <QTextEdit>
 #include <QWindow>
 #include <sstream>
 
@@ -118,6 +120,9 @@ private slots:
     void errorEnElProceso();
     void resultadoQueNoSePuedeEscribir();
     void mensajesYPreguntaDeLineas();
+    void detallesDelMensajeFinal();
+    void nivelesRecordadosEnElDialogo();
+    void sinMemoriaSoloAMano();
 };
 
 void MainFormTest::ventanaPrincipal()
@@ -425,6 +430,124 @@ void MainFormTest::mensajesYPreguntaDeLineas()
         "\xC2\xBF"
         "Crear L\xC3\xADneas?";
     QCOMPARE(p.vistos.value(0).toUtf8(), pregunta);
+}
+
+void MainFormTest::detallesDelMensajeFinal()
+{
+    AyudaRegistrada ayuda;
+    GuiPrompter p(ayuda);
+    QStringList botones;
+    QString detalles;
+    QString abierto;
+    bool listaVisible = false;
+    const auto mirar = [&](QDialog& d) {
+        auto& caja = static_cast<QMessageBox&>(d);
+        botones.clear();
+        for (QAbstractButton* b : caja.buttons()) {
+            botones << b->text();
+        }
+        botones.sort();
+        detalles = caja.detailedText();
+        if (auto* boton = caja.findChild<QAbstractButton*>(QStringLiteral("Detalles"))) {
+            caja.show();
+            boton->click();
+            QCoreApplication::processEvents();
+            abierto = boton->text();
+            auto* lista = caja.findChild<QTextEdit*>();
+            listaVisible = lista != nullptr && lista->isVisible();
+        }
+        return Pulsar()(d);
+    };
+
+    // Without warnings the box is the plain one.
+    p.respuestas = {mirar};
+    p.MensajeFinal(msg::kProcesoFinalizado, ListaAvisos{});
+    QCOMPARE(p.vistos, QStringList{kFinalizado});
+    QCOMPARE(botones, QStringList{"Aceptar"});
+    QVERIFY(detalles.isEmpty());
+
+    ListaAvisos avisos;
+    avisos.Agregar({TipoAviso::Recorte, "CURSOST", "CURS 1", "CODI", "123456789012345678901", "recortado"});
+    avisos.Agregar(
+        {TipoAviso::Conversion, "PROFT", "PLACA P1", "NOMBRE", "Łukasz", "se guarda como «?ukasz»"});
+    avisos.Agregar({TipoAviso::Recorte, "PROFT", "PLACA P2", "CODI", "x", "recortado"});
+    p.vistos.clear();
+    p.respuestas = {mirar};
+    p.MensajeFinal(msg::kProcesoFinalizado, avisos);
+    // Same title and text; the count first, then by kind.
+    QCOMPARE(p.vistos, QStringList{kFinalizado});
+    QCOMPARE(botones, (QStringList{"Aceptar", QString::fromUtf8("Mostrar detalles…")}));
+    QCOMPARE(abierto, QString::fromUtf8("Ocultar detalles…"));
+    QVERIFY(listaVisible);
+    QCOMPARE(detalles, QString::fromUtf8("3 avisos\n\n"
+                                         "Caracteres que Velorin no puede guardar (1):\n"
+                                         "  - PROFT.NOMBRE, PLACA P1, «Łukasz»: se guarda como «?ukasz»\n\n"
+                                         "Códigos recortados (2):\n"
+                                         "  - CURSOST.CODI, CURS 1, «123456789012345678901»: recortado\n"
+                                         "  - PROFT.CODI, PLACA P2, «x»: recortado\n"));
+}
+
+void MainFormTest::nivelesRecordadosEnElDialogo()
+{
+    Banco b;
+    TMForm& f = b.Crear({QStringLiteral("exportar"), QStringLiteral("1F2E")});
+    Responder(b, kImportacion);
+    MostrarVentana(f);
+    QCOMPARE(b.prompter.vistos, kImportacion);
+
+    // The host starts the next import of the same centre: the dialog opens with the answers, and
+    // OK alone completes it.
+    Banco segunda;
+    segunda.work = b.work;
+    segunda.centro = b.centro;
+    QStringList vistos;
+    TMForm& g = segunda.Crear({QStringLiteral("exportar"), QStringLiteral("1F2E")});
+    segunda.prompter.respuestas = {
+        ElegirArchivo(b.centro), EnDialogo([&vistos](TControlCursos& d) {
+            auto* grid = d.findChild<QTableView*>(QStringLiteral("CursosTDBGrid"));
+            for (int fila = 0; fila < grid->model()->rowCount(); ++fila) {
+                vistos << grid->model()->index(fila, ModeloCursos::kNivel).data().toString() + "/" +
+                              grid->model()->index(fila, ModeloCursos::kCurso).data().toString();
+            }
+            Pulsar(d, "BitBtn1");
+        }),
+        Pulsar(), Pulsar()};
+    MostrarVentana(g);
+    QCOMPARE(vistos, (QStringList{"ESO/1", "BAT/1"}));
+    QCOMPARE(segunda.prompter.vistos, kImportacion);
+    QCOMPARE(segunda.Columna("GRUPOST", "ABREV"), (QStringList{"ES1A", "ES1B", "BA1A"}));
+}
+
+void MainFormTest::sinMemoriaSoloAMano()
+{
+    QVERIFY(LineaOrdenes({QStringLiteral("--sin-memoria")}).sinMemoria);
+    QVERIFY(
+        LineaOrdenes({QStringLiteral("exportar"), QStringLiteral("1F2E"), QStringLiteral("--sin-memoria")})
+            .sinMemoria);
+    // The host's two arguments are never read as an option.
+    const LineaOrdenes host({QStringLiteral("--sin-memoria"), QStringLiteral("1F2E")});
+    QVERIFY(host.dosArgumentos);
+    QVERIFY(!host.sinMemoria);
+
+    // Started by hand with it, the dialog opens empty although answers are remembered.
+    Banco b;
+    TMForm& f = b.Crear();
+    MostrarVentana(f);
+    Responder(b, kImportacion);
+    f.BExportarClick();
+    Banco segunda;
+    segunda.work = b.work;
+    TMForm& g = segunda.Crear({QStringLiteral("--sin-memoria")});
+    MostrarVentana(g);
+    QString nivel = QStringLiteral("sin ver");
+    segunda.prompter.respuestas = {ElegirArchivo(b.centro), EnDialogo([&nivel](TControlCursos& d) {
+                                       auto* grid = d.findChild<QTableView*>(QStringLiteral("CursosTDBGrid"));
+                                       nivel =
+                                           grid->model()->index(0, ModeloCursos::kNivel).data().toString();
+                                       Pulsar(d, "BitBtn2");
+                                   })};
+    g.BExportarClick();
+    QCOMPARE(nivel, QString());
 }
 
 QTEST_MAIN(MainFormTest)

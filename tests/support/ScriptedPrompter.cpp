@@ -15,6 +15,12 @@ void ScriptedPrompter::CursorOcupado(bool ocupado)
     }
 }
 
+void ScriptedPrompter::MensajeFinal(const std::string& texto, const ListaAvisos& avisos)
+{
+    detalles.push_back(avisos.empty() ? std::string() : avisos.Detalles());
+    Mensaje(texto);
+}
+
 void ScriptedPrompter::MostrarControlCursos(ControlCursos& dialogo)
 {
     Mostrar paso;

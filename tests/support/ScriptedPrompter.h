@@ -37,6 +37,8 @@ public:
     bool lineas = true;
 
     std::vector<std::string> mensajes;
+    // The details of each closing message, as the desktop would list them (empty without warnings).
+    std::vector<std::string> detalles;
     int preguntasLineas = 0;
     // Per showing: whether the forced-exit button was visible when it opened.
     std::vector<bool> salidaVisible;
@@ -45,6 +47,7 @@ public:
 
     std::optional<std::filesystem::path> ElegirArchivo() override;
     void Mensaje(const std::string& texto) override;
+    void MensajeFinal(const std::string& texto, const ListaAvisos& avisos) override;
     void CursorOcupado(bool ocupado) override;
     void MostrarControlCursos(ControlCursos& dialogo) override;
     bool ConfirmarLineas() override;
