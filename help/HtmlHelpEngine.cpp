@@ -55,7 +55,10 @@ std::unique_ptr<HtmlHelpEngine> LoadHtmlHelpEngine()
     if (library == nullptr) {
         return nullptr;
     }
-    auto entry = reinterpret_cast<HtmlHelpAFunction>(GetProcAddress(library, "HtmlHelpA"));
+    // Through void(*)(), the generic function pointer type, as GetProcAddress's result has no
+    // signature of its own.
+    auto entry = reinterpret_cast<HtmlHelpAFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "HtmlHelpA")));
     if (entry == nullptr) {
         FreeLibrary(library);
         return nullptr;

@@ -4,6 +4,26 @@
 # tells whether the tool's window became its child (Wine does not draw an adopted window, so
 # GetParent and IsChild say it, not the screen). The test answers the tool's windows with the
 # keyboard and checks Velorin.ini beside zendral.exe, the tables and the timetable document; then
+# exportar to the end: the level/course dialog shows the answers the command-line import left
+# remembered, Aceptar takes them, the line question is answered OK; the tables are those of the
+# command-line program, byte for byte, and the host reads 1.
+arrancar exportar
+elegir "$(win "$vtemp/saga/centre.xml")" "exportar completo"
+cursos=$(ventana '^Asignación de Niveles y Cursos$')
+[ -n "$cursos" ] || fail "no apareció el diálogo de niveles y cursos"
+sleep 0.5
+teclas "$cursos" key Return
+sleep 0.5
+aceptar_aviso "la pregunta de las líneas"
+sleep 0.5
+aceptar_aviso "«Proceso finalizado» (exportar)"
+terminar "exportar completo"
+printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" ||
+    fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
+for f in "$tmp/cli"/*; do
+    cmp "$f" "$vtemp/$(basename "$f")" || fail "$(basename "$f") difiere del de zendral-cli.exe"
+done
+
 # F1 in a tool started by hand asks HTML Help for context 1 of GestIB.chm beside the executable,
 # which Wine's hhctrl must resolve to the main window's topic.
 # Arguments: folder-with-zendral.exe host_velorin_win.exe zendral-cli.exe velorin-sim.exe samples
@@ -52,6 +72,9 @@ mkdir -p "$vtemp/saga"
 cp "$samples/centre.xml" "$vtemp/saga/"
 wine "$cli" exportar "$(win "$vtemp/saga/centre.xml")" --cursos "$(win "$samples/cursos.csv")" >/dev/null ||
     fail "importación previa"
+# The tables as the command-line program wrote them, for the desktop program's import below.
+mkdir "$tmp/cli"
+cp "$vtemp"/*.DBF "$vtemp"/*.MDX "$tmp/cli/"
 wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velorin-sim"
 
 # The id of the only visible window whose title matches, waiting for it.
@@ -127,6 +150,26 @@ aceptar_aviso "«No existe archivo»"
 terminar "exportar cancelado"
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" ||
     fail "Velorin.ini tras cancelar: $(cat -A "$ini" 2>&1)"
+
+# exportar to the end: the level/course dialog shows the answers the command-line import left
+# remembered, Aceptar takes them, the line question is answered OK; the tables are those of the
+# command-line program, byte for byte, and the host reads 1.
+arrancar exportar
+elegir "$(win "$vtemp/saga/centre.xml")" "exportar completo"
+cursos=$(ventana '^Asignación de Niveles y Cursos$')
+[ -n "$cursos" ] || fail "no apareció el diálogo de niveles y cursos"
+sleep 0.5
+teclas "$cursos" key Return
+sleep 0.5
+aceptar_aviso "la pregunta de las líneas"
+sleep 0.5
+aceptar_aviso "«Proceso finalizado» (exportar)"
+terminar "exportar completo"
+printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" ||
+    fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
+for f in "$tmp/cli"/*; do
+    cmp "$f" "$vtemp/$(basename "$f")" || fail "$(basename "$f") difiere del de zendral-cli.exe"
+done
 
 # F1 in a tool started by hand: HTML Help is asked for context 1 of GestIB.chm beside the
 # executable, and Wine's hhctrl resolves it to the main window's topic.
