@@ -80,40 +80,52 @@ std::filesystem::path BuscarArchivo(const std::filesystem::path& directorio, con
     return exacto;
 }
 
-void ComprobarDirectorioEscribible(const std::filesystem::path& directorio)
+void ComprobarDirectorioEscribible(const std::filesystem::path& directorio, const std::string& nombre)
 {
     std::error_code ec;
     if (!std::filesystem::exists(directorio, ec)) {
-        throw Error("No existe el directorio de trabajo " + directorio.string());
+        throw Error("No existe " + nombre + " " + directorio.string());
     }
     if (!std::filesystem::is_directory(directorio, ec)) {
-        throw Error("El directorio de trabajo " + directorio.string() + " no es un directorio");
+        throw Error("No es un directorio: " + directorio.string());
     }
     int fd = -1;
-    const std::filesystem::path prueba = CrearTemporal(directorio / "zendral-prueba", fd);
+    std::filesystem::path prueba;
+    try {
+        prueba = CrearTemporal(directorio / "zendral-prueba", fd);
+    } catch (const Error&) {
+        throw Error("No se puede escribir en " + nombre + " " + directorio.string() + ": " +
+                    SystemReason(errno));
+    }
     sistema::Cerrar(fd);
     if (sistema::Borrar(prueba) != 0) {
-        throw Error("No se puede escribir en el directorio de trabajo " + directorio.string() + ": " +
+        throw Error("No se puede escribir en " + nombre + " " + directorio.string() + ": " +
                     SystemReason(errno));
     }
 }
 
-CerrojoRun::CerrojoRun(const std::filesystem::path& directorio, const std::vector<std::string>& archivos)
+CerrojoRun::CerrojoRun(const std::filesystem::path& directorio, const std::vector<std::string>& archivos,
+                       bool escribe)
     : m_directorio(directorio)
 {
     Sostenidos& r = Registro();
     if (r.runs > 0) {
         throw Error("Ya hay un proceso en marcha sobre las tablas");
     }
-    try {
-        ComprobarDirectorioEscribible(directorio);
-    } catch (const Error& e) {
-        throw Error(std::string("No se pueden cambiar las tablas: ") + e.what());
+    std::error_code ec;
+    if (!escribe && !std::filesystem::is_directory(directorio, ec)) {
+        throw Error("No existe el directorio de trabajo " + directorio.string());
+    }
+    if (escribe) {
+        try {
+            ComprobarDirectorioEscribible(directorio);
+        } catch (const Error& e) {
+            throw Error(std::string("No se pueden cambiar las tablas: ") + e.what());
+        }
     }
     std::map<std::string, LockedFile> tomados;
     for (const std::string& nombre : archivos) {
         const std::filesystem::path archivo = BuscarArchivo(directorio, nombre);
-        std::error_code ec;
         if (!std::filesystem::exists(archivo, ec)) {
             continue;
         }

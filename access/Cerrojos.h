@@ -24,8 +24,10 @@ class CerrojoRun
 public:
     // `archivos`: file names in `directorio` ("PROFT.DBF", "MATIB.MDX"), found in any letter
     // case. Missing files are not locked. Throws Error, holding nothing, when the directory is
-    // missing or takes no new files, or when another program holds one of the files.
-    CerrojoRun(const std::filesystem::path& directorio, const std::vector<std::string>& archivos);
+    // missing or (when the run writes there, `escribe`) takes no new files, or when another
+    // program holds one of the files.
+    CerrojoRun(const std::filesystem::path& directorio, const std::vector<std::string>& archivos,
+               bool escribe = true);
     ~CerrojoRun();
     CerrojoRun(const CerrojoRun&) = delete;
     CerrojoRun& operator=(const CerrojoRun&) = delete;
@@ -61,7 +63,9 @@ void SostenerArchivo(const std::filesystem::path& archivo);
 
 // Checks that `directorio` exists and takes new files: creates an empty file there exclusively
 // and removes it. Throws Error with a Spanish message saying which.
-void ComprobarDirectorioEscribible(const std::filesystem::path& directorio);
+// `nombre` says what the directory is for people ("el directorio de trabajo").
+void ComprobarDirectorioEscribible(const std::filesystem::path& directorio,
+                                   const std::string& nombre = "el directorio de trabajo");
 
 // The file in `directorio` named `nombre` in any letter case (Windows programs, also under Wine,
 // may have written "proft.dbf"); the exact name when there is none.

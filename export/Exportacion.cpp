@@ -1,5 +1,6 @@
 #include "Exportacion.h"
 
+#include "Cerrojos.h"
 #include "CodePage.h"
 #include "DbfTable.h"
 #include "Error.h"
@@ -154,6 +155,12 @@ FinRun Exportacion::BImportarClick()
         return FinRun::SinArchivo;
     }
     m_salida = (esDirectorio ? elegido : elegido.parent_path()) / kArchivoHorario;
+    // Before anything else: the six tables locked for the whole run, and a destination that
+    // takes new files.
+    const CerrojoRun cerrojo(
+        m_workDir, {"SOLUC.DBF", "PROFT.DBF", "AULAT.DBF", "ASIGNOMT.DBF", "GRUPOST.DBF", "DIASHORAST.DBF"},
+        false);
+    ComprobarDirectorioEscribible(m_salida.parent_path(), "la carpeta de destino");
 
     m_estado.documento.emplace();
     xml::Document& doc = *m_estado.documento;
