@@ -15,6 +15,7 @@ struct Estado
     int err = 0;
     std::vector<std::string> llamadas;
     long desde = 1;
+    long veces = -1;
     long vistas = 0;
     long fallidas = 0;
 };
@@ -30,7 +31,7 @@ int Cortar(const char* llamada)
         return 0;
     }
     ++e.vistas;
-    if (e.vistas < e.desde) {
+    if (e.vistas < e.desde || (e.veces >= 0 && e.fallidas >= e.veces)) {
         return 0;
     }
     ++e.fallidas;
@@ -39,9 +40,9 @@ int Cortar(const char* llamada)
 
 } // namespace
 
-FalloInyectado::FalloInyectado(int err, std::vector<std::string> llamadas, long desde)
+FalloInyectado::FalloInyectado(int err, std::vector<std::string> llamadas, long desde, long veces)
 {
-    g_estado = Estado{err, std::move(llamadas), desde, 0, 0};
+    g_estado = Estado{err, std::move(llamadas), desde, veces, 0, 0};
     sistema::FijarCorte(&Cortar);
 }
 
