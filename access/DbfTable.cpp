@@ -296,7 +296,22 @@ struct Table::Impl
         return c.fields[static_cast<std::size_t>(index)];
     }
 
-    FieldContext Context(int index) const { return {Name(), c.layout, Info(index)}; }
+    FieldContext Context(int index) const { return {Name(), c.layout, Info(index), CurrentRecord()}; }
+
+    // Number of the record being read, appended or edited, from 1; 0 when there is none.
+    std::size_t CurrentRecord() const
+    {
+        switch (state) {
+        case State::Insert:
+            return c.RecordCount() + 1;
+        case State::Edit:
+            return editing + 1;
+        case State::Browse:
+            return pos < c.live.size() ? c.live[pos] + 1 : 0;
+        default:
+            return 0;
+        }
+    }
 
     std::string_view Raw(int index) const
     {
@@ -333,7 +348,8 @@ struct Table::Impl
         if (text.size() > static_cast<std::size_t>(f.width)) {
             // dBase would fill the field with asterisks; refuse instead of losing the number.
             throw Error("El valor " + text + " no cabe en el campo " + cp1252::ToUtf8(f.name) +
-                        " de la tabla " + Name() + " (ancho " + std::to_string(f.width) + ")");
+                        " de la tabla " + Name() + ", registro " + std::to_string(CurrentRecord()) +
+                        " (ancho " + std::to_string(f.width) + ")");
         }
         Store(index, text, true);
     }
@@ -344,7 +360,8 @@ struct Table::Impl
         const FieldInfo& f = Info(index);
         if (text.size() > static_cast<std::size_t>(f.width)) {
             throw Error("El valor " + Quoted(text) + " no cabe en el campo " + cp1252::ToUtf8(f.name) +
-                        " de la tabla " + Name() + " (ancho " + std::to_string(f.width) + ")");
+                        " de la tabla " + Name() + ", registro " + std::to_string(CurrentRecord()) +
+                        " (ancho " + std::to_string(f.width) + ")");
         }
         Store(index, text);
     }
@@ -983,7 +1000,7 @@ std::int32_t Field::AsInteger() const
     }
     const auto value = ParseDecimal(text);
     if (!value) {
-        throw Error(Quoted(text) + " no es un valor entero válido");
+        throw Error(Quoted(text) + " no es un valor entero válido" + d.Context(m_index).Where());
     }
     const Decimal rounded = Round(*value, 0, true);
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
@@ -992,8 +1009,7 @@ std::int32_t Field::AsInteger() const
         std::from_chars(rounded.whole.data(), rounded.whole.data() + rounded.whole.size(), magnitude);
     }
     if (rounded.whole.size() > 10 || magnitude > kLimit || (magnitude == kLimit && !rounded.negative)) {
-        throw Error(Quoted(text) + " no cabe en un entero (campo " + d.Context(m_index).Field() +
-                    " de la tabla " + d.Name() + ")");
+        throw Error(Quoted(text) + " no cabe en un entero" + d.Context(m_index).Where());
     }
     return static_cast<std::int32_t>(rounded.negative ? -magnitude : magnitude);
 }
@@ -1010,7 +1026,7 @@ double Field::AsFloat() const
             return *result;
         }
     }
-    throw Error(Quoted(text) + " no es un valor de coma flotante válido");
+    throw Error(Quoted(text) + " no es un valor de coma flotante válido" + d.Context(m_index).Where());
 }
 
 bool Field::AsBoolean() const
@@ -1051,8 +1067,7 @@ void Field::SetAsString(std::string_view ansi)
         }
         const auto value = ParseDecimal(text);
         if (!value) {
-            throw Error(Quoted(text) + " no es un valor numérico válido para el campo " +
-                        cp1252::ToUtf8(f.name) + " de la tabla " + d.Name());
+            throw Error(Quoted(text) + " no es un valor numérico válido" + d.Context(m_index).Where());
         }
         d.StoreNumber(m_index, *value);
         return;
@@ -1060,8 +1075,7 @@ void Field::SetAsString(std::string_view ansi)
     case 'L': {
         const char value = ParseLogical(ansi);
         if (value == 0) {
-            throw Error(Quoted(ansi) + " no es un valor lógico válido para el campo " +
-                        cp1252::ToUtf8(f.name) + " de la tabla " + d.Name());
+            throw Error(Quoted(ansi) + " no es un valor lógico válido" + d.Context(m_index).Where());
         }
         d.Store(m_index, std::string_view(&value, 1));
         return;
@@ -1096,8 +1110,7 @@ void Field::SetAsFloat(double value)
     case 'N':
     case 'F':
         if (!decimal) {
-            throw Error(Quoted(text) + " no es un valor numérico válido para el campo " +
-                        cp1252::ToUtf8(d.Info(m_index).name) + " de la tabla " + d.Name());
+            throw Error(Quoted(text) + " no es un valor numérico válido" + d.Context(m_index).Where());
         }
         d.StoreNumber(m_index, *decimal);
         return;
