@@ -167,6 +167,7 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
         connect(restaurar, &QAction::triggered, this, &TMForm::RestaurarTablas);
         addAction(restaurar);
         setContextMenuPolicy(Qt::ActionsContextMenu);
+        m_avisoInterrumpido = copias::AvisoInterrumpido(m_directorioTrabajo);
     }
 }
 
@@ -223,11 +224,8 @@ void TMForm::showEvent(QShowEvent* event)
 
 void TMForm::FormShow()
 {
-    if (!m_avisoInterrumpido) {
-        m_avisoInterrumpido = true;
-        if (m_estado.lanzadoPorHost != 2) {
-            AvisarInterrumpido();
-        }
+    if (m_avisoInterrumpido) {
+        AvisarInterrumpido();
     }
     if (m_lineaOrdenes.dosArgumentos && m_lineaOrdenes.orden == QLatin1String("importar")) {
         BImportarClick();

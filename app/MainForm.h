@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 class QFileDialog;
 class QLabel;
@@ -79,7 +80,9 @@ private:
     QWindow* m_anfitrion = nullptr;
 
     QFileDialog* m_openDialogXML;
-    bool m_avisoInterrumpido = false;
+    // The notice of a run that did not end, read when the window is made (before any run of this
+    // process can leave its own marker) and shown at the first showing.
+    std::optional<std::string> m_avisoInterrumpido;
 };
 
 } // namespace zendral
