@@ -334,7 +334,9 @@ std::optional<Copia> Guardar(const fs::path& dir, const std::string& motivo, con
             }
             if (archivo.size() > 4 && archivo.substr(archivo.size() - 4) == ".DBF") {
                 const std::string tabla = archivo.substr(0, archivo.size() - 4);
-                const auto registros = Registros(destino);
+                // Read through the live table, whose lock the run holds (Windows refuses reads of a
+                // locked file through any other handle, a hard link's included).
+                const auto registros = Registros(origen);
                 copia.registros.emplace_back(tabla, registros.value_or(0));
                 desc += "tabla=" + tabla + " " + std::to_string(registros.value_or(0)) + "\n";
             }
@@ -376,9 +378,11 @@ void Separar(const fs::path& dir, const Copia& copia) noexcept
 {
     for (const auto& archivo : Archivos()) {
         const fs::path guardado = copia.carpeta / archivo;
+        const fs::path vivo = BuscarArchivo(dir, archivo);
         try {
-            if (sistema::MismoArchivo(guardado, BuscarArchivo(dir, archivo))) {
-                CopiarArchivo(guardado, guardado);
+            if (sistema::MismoArchivo(guardado, vivo)) {
+                // The same bytes, read through the live table, whose lock the run may hold.
+                CopiarArchivo(vivo, guardado);
             }
         } catch (const Error&) {
             // The copy stays a link: still the bytes of before, as long as nobody changes the table.

@@ -191,6 +191,15 @@ TEST_F(SalvaguardaTest, WriteFailuresEndTheRunInSpanishAndKeepThePreviousFiles)
         EXPECT_NE(s.err.find(motivo), std::string::npos) << s.err;
         EXPECT_TRUE(test::Temporales(work.string()).empty());
         EXPECT_FALSE(copias::AvisoInterrumpido(work));
+        // Velorin changes a table the run did not replace, in place: the copy keeps its own bytes.
+        {
+            dbf::Table t("t", work, "DIASHORAST");
+            t.Open();
+            t.Append();
+            t.FieldByName("DIHO").SetAsString("11");
+            t.Post();
+            t.Close();
+        }
         // What was replaced before the failure goes back with restaurar.
         ASSERT_EQ(Ejecutar({"restaurar", "--dir", work.string()}).codigo, 0);
         EXPECT_EQ(Archivos(work), antes);
