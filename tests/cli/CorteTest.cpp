@@ -104,8 +104,8 @@ TEST(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
         }
     }
 
-    std::vector<std::string> paraDbfread = {ZENDRAL_PYTHON, fs::path(ZENDRAL_SOURCE_DIR) / "tests" /
-                                                                "support" / "dbfread_check.py"};
+    std::vector<std::string> paraDbfread = {
+        ZENDRAL_PYTHON, (fs::path(ZENDRAL_SOURCE_DIR) / "tests" / "support" / "dbfread_check.py").string()};
     int restauradas = 0;
     int mezcladas = 0;
     for (long k = 1; k <= llamadas; ++k) {
