@@ -4,6 +4,8 @@
 #include "Sistema.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <random>
 #include <string>
 
 namespace zendral
@@ -31,29 +33,56 @@ struct TempFile
     }
 };
 
+// Eight hex digits that differ from one call to the next and from one process to another.
+std::string Sufijo()
+{
+    static std::mt19937_64 azar{std::random_device{}()};
+    char texto[17];
+    std::snprintf(texto, sizeof texto, "%08x", static_cast<unsigned>(azar() & 0xFFFFFFFFu));
+    return texto;
+}
+
 } // namespace
+
+std::filesystem::path CrearTemporal(const std::filesystem::path& target, int& fd)
+{
+    for (int intento = 0; intento < 100; ++intento) {
+        std::filesystem::path tmp = target;
+        tmp += "." + Sufijo() + ".tmp";
+        fd = sistema::Abrir(tmp, sistema::Apertura::CreaExclusiva);
+        if (fd >= 0) {
+            return tmp;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    throw Error("No se puede escribir el archivo " + target.string() + ": " + Reason());
+}
+
+int EscribirTodo(int fd, std::string_view data)
+{
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const std::int64_t n = sistema::Escribir(fd, data.data() + written, data.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
 
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view contents)
 {
     const std::string shown = target.string();
     TempFile tmp;
-    tmp.path = target;
-    tmp.path += ".tmp";
-    tmp.fd = sistema::Abrir(tmp.path, sistema::Apertura::EscrituraNueva);
-    if (tmp.fd < 0) {
-        throw Error("No se puede escribir el archivo " + shown + ": " + Reason());
-    }
-    std::size_t written = 0;
-    while (written < contents.size()) {
-        const std::int64_t n =
-            sistema::Escribir(tmp.fd, contents.data() + written, contents.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw Error("No se puede escribir el archivo " + shown + ": " + Reason());
-        }
-        written += static_cast<std::size_t>(n);
+    tmp.path = CrearTemporal(target, tmp.fd);
+    if (const int err = EscribirTodo(tmp.fd, contents); err != 0) {
+        throw Error("No se puede escribir el archivo " + shown + ": " + SystemReason(err));
     }
     if (sistema::Sincronizar(tmp.fd) != 0 || sistema::Cerrar(tmp.fd) != 0) {
         tmp.fd = -1;

@@ -353,9 +353,16 @@ Error FieldContext::Unsupported() const
                  Quoted(std::string(1, info.type)) + ")");
 }
 
+std::string FieldContext::Where() const
+{
+    return " (tabla " + table + ", campo " + Field() +
+           (record != 0 ? ", registro " + std::to_string(record) : std::string()) + ")";
+}
+
 Error FieldContext::BadValue(const char* what, std::string_view raw) const
 {
-    return Error("La tabla " + table + " tiene en el campo " + Field() + " " + what + ": " + Quoted(raw));
+    return Error("La tabla " + table + " tiene en el campo " + Field() + " " + what + ": " + Quoted(raw) +
+                 (record != 0 ? " (registro " + std::to_string(record) + ")" : std::string()));
 }
 
 std::string ReadString(const FieldContext& ctx, std::string_view raw)

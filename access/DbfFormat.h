@@ -80,8 +80,12 @@ struct FieldContext
     const std::string& table;
     Layout layout;
     const FieldInfo& info;
+    // Number of the record in the file, from 1; 0 when there is none to name.
+    std::size_t record = 0;
 
     std::string Field() const;
+    // " (tabla T, campo F, registro N)": where a value error lies.
+    std::string Where() const;
     Error Unsupported() const;
     Error BadValue(const char* what, std::string_view raw) const;
 };

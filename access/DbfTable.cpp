@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Bytes.h"
+#include "Cerrojos.h"
 #include "CodePage.h"
 #include "DbfFormat.h"
 #include "Decimal.h"
@@ -85,6 +86,26 @@ struct Table::Impl
     // the first such change and announces it again once a fresh one has replaced the old, so
     // that a table killed in between claims no index rather than a stale one.
     bool indexStale = false;
+
+    // A new table that CreateTable built beside its final name, not yet in place: its file, the
+    // lock on it (moved to `file` while it is open) and its index tags. It replaces the old table
+    // when this object closes it, or at once when CreateTable was asked to.
+    std::filesystem::path pendingPath;
+    LockedFile pendingFile;
+    std::vector<mdx::Tag> pendingTags;
+    bool pendingOpen = false; // `file` is the pending file
+
+    // Drops a pending table that was not put in place.
+    void DiscardPending() noexcept
+    {
+        pendingFile.close();
+        if (!pendingPath.empty()) {
+            sistema::Borrar(pendingPath);
+            pendingPath.clear();
+        }
+        pendingTags.clear();
+        pendingOpen = false;
+    }
 
     const std::string& Name() const { return owner.m_tableName; }
 
@@ -275,7 +296,22 @@ struct Table::Impl
         return c.fields[static_cast<std::size_t>(index)];
     }
 
-    FieldContext Context(int index) const { return {Name(), c.layout, Info(index)}; }
+    FieldContext Context(int index) const { return {Name(), c.layout, Info(index), CurrentRecord()}; }
+
+    // Number of the record being read, appended or edited, from 1; 0 when there is none.
+    std::size_t CurrentRecord() const
+    {
+        switch (state) {
+        case State::Insert:
+            return c.RecordCount() + 1;
+        case State::Edit:
+            return editing + 1;
+        case State::Browse:
+            return pos < c.live.size() ? c.live[pos] + 1 : 0;
+        default:
+            return 0;
+        }
+    }
 
     std::string_view Raw(int index) const
     {
@@ -312,7 +348,8 @@ struct Table::Impl
         if (text.size() > static_cast<std::size_t>(f.width)) {
             // dBase would fill the field with asterisks; refuse instead of losing the number.
             throw Error("El valor " + text + " no cabe en el campo " + cp1252::ToUtf8(f.name) +
-                        " de la tabla " + Name() + " (ancho " + std::to_string(f.width) + ")");
+                        " de la tabla " + Name() + ", registro " + std::to_string(CurrentRecord()) +
+                        " (ancho " + std::to_string(f.width) + ")");
         }
         Store(index, text, true);
     }
@@ -323,7 +360,8 @@ struct Table::Impl
         const FieldInfo& f = Info(index);
         if (text.size() > static_cast<std::size_t>(f.width)) {
             throw Error("El valor " + Quoted(text) + " no cabe en el campo " + cp1252::ToUtf8(f.name) +
-                        " de la tabla " + Name() + " (ancho " + std::to_string(f.width) + ")");
+                        " de la tabla " + Name() + ", registro " + std::to_string(CurrentRecord()) +
+                        " (ancho " + std::to_string(f.width) + ")");
         }
         Store(index, text);
     }
@@ -369,6 +407,12 @@ Table::Table(std::string objectName, std::filesystem::path directory, std::strin
 
 Table::~Table()
 {
+    if (!m_impl->pendingPath.empty()) {
+        // A table built beside the old one and never closed: the old one stays.
+        m_impl->Release();
+        m_impl->DiscardPending();
+        return;
+    }
     try {
         m_impl->Flush();
         m_impl->FinishIndex();
@@ -420,7 +464,7 @@ void Table::AddIndexDef(std::string name, std::string fields, int options)
     m_indexDefs.push_back({std::move(name), std::move(fields), options});
 }
 
-void Table::CreateTable()
+void Table::CreateTable(Replace when)
 {
     const std::string prefix = "No se puede crear la tabla " + m_tableName + ": ";
     if (Active()) {
@@ -468,41 +512,126 @@ void Table::CreateTable()
     bytes[headerLength - 1] = kTerminator;
     bytes += kEndOfFile;
 
-    // Never delete a table from under another program that has it open.
-    const std::filesystem::path old = FilePath();
+    // The new table is built whole beside the old one, under a name of its own, and renamed over
+    // it in one step: on disk there is always the old complete table or the new one.
+    Impl& d = *m_impl;
+    d.DiscardPending();
+    const std::filesystem::path path = m_directory / (m_tableName + ".DBF");
+    int fd = -1;
+    d.pendingPath = CrearTemporal(path, fd);
+    if (const int err = sistema::Bloquear(fd, true); err != 0) {
+        sistema::Cerrar(fd);
+        d.DiscardPending();
+        throw Error(prefix + SystemReason(err));
+    }
+    d.pendingFile = LockedFile::Own(fd);
+    if (const int err = WriteAt(fd, 0, bytes.data(), bytes.size()); err != 0) {
+        d.DiscardPending();
+        throw Error(prefix + SystemReason(err));
+    }
+    d.pendingTags = std::move(tags);
+    if (when == Replace::Now) {
+        try {
+            Install(d.pendingFile, {}, recordLength, fields);
+        } catch (const Error&) {
+            d.DiscardPending();
+            throw;
+        }
+        d.DiscardPending();
+    }
+}
+
+void Table::Install(LockedFile& file, std::string_view records, std::size_t recordLength,
+                    const std::vector<FieldInfo>& fields)
+{
+    Impl& d = *m_impl;
+    const std::string prefix = "No se puede guardar la tabla " + m_tableName + ": ";
+    const std::vector<mdx::Tag>& tags = d.pendingTags;
+
+    // The index is written beside its final name too, before anything is renamed.
+    struct Beside
+    {
+        std::filesystem::path path;
+        ~Beside()
+        {
+            if (!path.empty()) {
+                sistema::Borrar(path);
+            }
+        }
+    } index;
+    if (!tags.empty()) {
+        char today[3];
+        PutToday(today);
+        mdx::Date date;
+        std::memcpy(date.data(), today, date.size());
+        int ifd = -1;
+        index.path = CrearTemporal(m_directory / (m_tableName + ".MDX"), ifd);
+        int err = EscribirTodo(ifd, mdx::Build(m_tableName, tags, fields, records, recordLength, date));
+        if (err == 0 && sistema::Sincronizar(ifd) != 0) {
+            err = errno;
+        }
+        if (sistema::Cerrar(ifd) != 0 && err == 0) {
+            err = errno;
+        }
+        if (err != 0) {
+            throw Error("No se puede guardar el índice de la tabla " + m_tableName + ": " +
+                        SystemReason(err));
+        }
+    }
+    if (sistema::Sincronizar(file.fd()) != 0) {
+        throw Error(prefix + SystemReason(errno));
+    }
+
+    // Never replace a table that another program has open. Under a run's locks that was settled
+    // before the run began; the check's own open is closed again, as Windows renames over no open
+    // file.
+    const std::filesystem::path target = FilePath();
     std::error_code ec;
-    if (std::filesystem::exists(old, ec)) {
-        const LockedFile held = LockedFile::Open(old, LockedFile::Mode::Exclusive);
+    if (!cerrojos::Sostenido(target) && std::filesystem::exists(target, ec)) {
+        LockedFile held = LockedFile::Open(target, LockedFile::Mode::Exclusive);
         if (!held.isOpen()) {
             throw Error("La tabla " + m_tableName + " está en uso por otro programa");
         }
-        sistema::Borrar(old);
     }
-    const std::filesystem::path index = m_directory / (m_tableName + ".MDX");
-    sistema::Borrar(IndexPath());
-    sistema::Borrar(std::filesystem::path(index) += ".tmp"); // left by a write that was killed
+    cerrojos::Soltar(target);
+    if (sistema::Reemplazar(d.pendingPath, target) != 0) {
+        const int err = errno;
+        cerrojos::SostenerArchivo(target);
+        throw Error(prefix + SystemReason(err));
+    }
+    d.pendingPath.clear();
+    cerrojos::Sostener(target, file.fd());
 
-    const std::filesystem::path path = m_directory / (m_tableName + ".DBF");
-    const LockedFile file = LockedFile::Open(path, LockedFile::Mode::Exclusive, true);
-    if (!file.isOpen()) {
-        throw Error("La tabla " + m_tableName + " está en uso por otro programa");
-    }
-    if (const int err = WriteAt(file.fd(), 0, bytes.data(), bytes.size()); err != 0) {
-        throw Error(prefix + SystemReason(err));
-    }
+    // The new table announces no index yet, so the old index may go or be replaced; only once
+    // the new one is in place does the header announce it.
+    const std::filesystem::path indexTarget = IndexPath();
+    cerrojos::Soltar(indexTarget);
     if (tags.empty()) {
-        return;
+        // An index left by the old table has no table any more.
+        sistema::Borrar(indexTarget);
+    } else {
+        if (sistema::Reemplazar(index.path, indexTarget) != 0) {
+            throw Error("No se puede guardar el índice de la tabla " + m_tableName + ": " +
+                        SystemReason(errno));
+        }
+        index.path.clear();
+        cerrojos::SostenerArchivo(indexTarget);
+        const std::size_t end = kHeaderSize + kDescriptorSize * fields.size();
+        std::string header = ReadAt(file.fd(), 0, end, m_tableName);
+        if (header.size() < end) {
+            throw Error(prefix + SystemReason(EIO));
+        }
+        SetIndexFlags(header, tags, true);
+        int err = WriteAt(file.fd(), kIndexFlagAt, header.data() + kIndexFlagAt, end - kIndexFlagAt);
+        if (err == 0 && sistema::SincronizarDatos(file.fd()) != 0) {
+            err = errno;
+        }
+        if (err != 0) {
+            throw Error("No se puede guardar el índice de la tabla " + m_tableName + ": " +
+                        SystemReason(err));
+        }
     }
-    // The table exists without announcing an index until its empty index is in place.
-    mdx::Date date;
-    std::memcpy(date.data(), bytes.data() + 1, date.size());
-    WriteFileAtomically(index, mdx::Build(m_tableName, tags, fields, {}, recordLength, date));
-    SetIndexFlags(bytes, tags, true);
-    if (const int err =
-            WriteAt(file.fd(), kIndexFlagAt, bytes.data() + kIndexFlagAt, headerLength - 1 - kIndexFlagAt);
-        err != 0) {
-        throw Error(prefix + SystemReason(err));
-    }
+    sistema::SincronizarDirectorio(m_directory);
 }
 
 void Table::Open(bool exclusive)
@@ -511,8 +640,29 @@ void Table::Open(bool exclusive)
         return;
     }
     const std::string prefix = "No se puede abrir la tabla " + m_tableName + ": ";
+    Impl& d = *m_impl;
+    if (d.pendingFile.isOpen()) {
+        // The table CreateTable built beside the old one: written here, put in place by Close.
+        Contents c = ReadContents(d.pendingFile.fd(), m_tableName);
+        d.file = std::move(d.pendingFile);
+        d.c = std::move(c);
+        d.onDisk = d.c.RecordCount();
+        d.exclusive = true;
+        d.dirty = false;
+        d.state = State::Browse;
+        d.pos = 0;
+        d.bof = true;
+        d.tags = d.pendingTags;
+        // The index is written whole when the table is put in place.
+        d.indexStale = !d.tags.empty();
+        d.pendingOpen = true;
+        return;
+    }
     const std::filesystem::path path = FilePath();
     std::error_code ec;
+    if (!std::filesystem::exists(m_directory, ec)) {
+        throw Error(prefix + "no existe el directorio de trabajo " + m_directory.string());
+    }
     if (!std::filesystem::exists(path, ec)) {
         throw Error(prefix + "no existe el archivo " + path.string());
     }
@@ -523,7 +673,6 @@ void Table::Open(bool exclusive)
     }
     Contents c = ReadContents(file.fd(), m_tableName);
 
-    Impl& d = *m_impl;
     d.file = std::move(file);
     d.c = std::move(c);
     d.onDisk = d.c.RecordCount();
@@ -537,6 +686,22 @@ void Table::Open(bool exclusive)
 
 void Table::Close()
 {
+    Impl& d = *m_impl;
+    if (d.pendingOpen) {
+        std::optional<Error> failure;
+        try {
+            d.Flush();
+            Install(d.file, d.c.records, d.c.recordLength, d.c.fields);
+        } catch (const Error& e) {
+            failure = e;
+        }
+        d.Release();
+        d.DiscardPending();
+        if (failure) {
+            throw *failure;
+        }
+        return;
+    }
     std::optional<Error> failure;
     try {
         // An index is written only over records that all reached the disk.
@@ -835,7 +1000,7 @@ std::int32_t Field::AsInteger() const
     }
     const auto value = ParseDecimal(text);
     if (!value) {
-        throw Error(Quoted(text) + " no es un valor entero válido");
+        throw Error(Quoted(text) + " no es un valor entero válido" + d.Context(m_index).Where());
     }
     const Decimal rounded = Round(*value, 0, true);
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
@@ -844,8 +1009,7 @@ std::int32_t Field::AsInteger() const
         std::from_chars(rounded.whole.data(), rounded.whole.data() + rounded.whole.size(), magnitude);
     }
     if (rounded.whole.size() > 10 || magnitude > kLimit || (magnitude == kLimit && !rounded.negative)) {
-        throw Error(Quoted(text) + " no cabe en un entero (campo " + d.Context(m_index).Field() +
-                    " de la tabla " + d.Name() + ")");
+        throw Error(Quoted(text) + " no cabe en un entero" + d.Context(m_index).Where());
     }
     return static_cast<std::int32_t>(rounded.negative ? -magnitude : magnitude);
 }
@@ -862,7 +1026,7 @@ double Field::AsFloat() const
             return *result;
         }
     }
-    throw Error(Quoted(text) + " no es un valor de coma flotante válido");
+    throw Error(Quoted(text) + " no es un valor de coma flotante válido" + d.Context(m_index).Where());
 }
 
 bool Field::AsBoolean() const
@@ -903,8 +1067,7 @@ void Field::SetAsString(std::string_view ansi)
         }
         const auto value = ParseDecimal(text);
         if (!value) {
-            throw Error(Quoted(text) + " no es un valor numérico válido para el campo " +
-                        cp1252::ToUtf8(f.name) + " de la tabla " + d.Name());
+            throw Error(Quoted(text) + " no es un valor numérico válido" + d.Context(m_index).Where());
         }
         d.StoreNumber(m_index, *value);
         return;
@@ -912,8 +1075,7 @@ void Field::SetAsString(std::string_view ansi)
     case 'L': {
         const char value = ParseLogical(ansi);
         if (value == 0) {
-            throw Error(Quoted(ansi) + " no es un valor lógico válido para el campo " +
-                        cp1252::ToUtf8(f.name) + " de la tabla " + d.Name());
+            throw Error(Quoted(ansi) + " no es un valor lógico válido" + d.Context(m_index).Where());
         }
         d.Store(m_index, std::string_view(&value, 1));
         return;
@@ -948,8 +1110,7 @@ void Field::SetAsFloat(double value)
     case 'N':
     case 'F':
         if (!decimal) {
-            throw Error(Quoted(text) + " no es un valor numérico válido para el campo " +
-                        cp1252::ToUtf8(d.Info(m_index).name) + " de la tabla " + d.Name());
+            throw Error(Quoted(text) + " no es un valor numérico válido" + d.Context(m_index).Where());
         }
         d.StoreNumber(m_index, *decimal);
         return;

@@ -110,12 +110,22 @@ public:
     // A tag of the table's production index (.MDX), made by CreateTable. Throws Error for a name
     // that dBase does not accept, a repeated name, options other than 0, or a 48th tag.
     void AddIndexDef(std::string name, std::string fields, int options = 0);
-    // Deletes the table's .DBF and then its .MDX when present (a failed deletion is ignored) and
-    // writes a new empty table with the field definitions. With index definitions it also
-    // writes the empty production index and announces it in the header. Throws Error when a
-    // definition does not name a character field of at most 100 bytes, when another process
-    // holds the old table, or when a file cannot be written.
-    void CreateTable();
+    enum class Replace
+    {
+        Now,     // the new empty table takes the old one's place before CreateTable returns
+        OnClose, // it takes it when this object closes it, after Open and the posts
+    };
+    // Writes a new empty table with the field definitions beside the old one (a new file of its
+    // own in the same directory, created exclusively) and renames it over the old .DBF in one
+    // step: at every moment the old complete table or the new complete one is on disk. With
+    // `Replace::OnClose` the next Open opens the new table where it is being built, and Close
+    // puts it in place whole; an object that goes away without that Close leaves the old table.
+    // With index definitions the production index is written beside the table too, renamed into
+    // place after it, and only then announced in its header; a table without index definitions
+    // removes an .MDX left by the old one. Throws Error when a definition does not name a
+    // character field of at most 100 bytes, when another process holds the old table, or when a
+    // file cannot be written; the old table stays then, and nothing of the new one.
+    void CreateTable(Replace when = Replace::Now);
 
     // Active on. An exclusive open fails with Error while anybody else holds the table; a shared
     // open fails while somebody holds it exclusively. A production index that cannot be read or
@@ -181,6 +191,11 @@ public:
 private:
     friend class Field;
     struct Impl;
+
+    // Puts the table that CreateTable built, open as `file`, in place of the old one, with its
+    // index built from `records`.
+    void Install(LockedFile& file, std::string_view records, std::size_t recordLength,
+                 const std::vector<FieldInfo>& fields);
 
     std::string m_objectName;
     std::filesystem::path m_directory;

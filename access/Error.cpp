@@ -1,7 +1,7 @@
 #include "Error.h"
 
 #include <cerrno>
-#include <cstring>
+#include <string>
 
 namespace zendral
 {
@@ -36,8 +36,22 @@ std::string SystemReason(int err)
     case EMFILE:
     case ENFILE:
         return "hay demasiados archivos abiertos";
+    case EFBIG:
+        return "archivo demasiado grande";
+    case EEXIST:
+        return "ya existe un archivo con ese nombre";
+#ifdef ELOOP
+    case ELOOP:
+        return "hay demasiados enlaces simbólicos en la ruta";
+#endif
+    case EXDEV:
+        return "los archivos están en dispositivos distintos";
+    case EINVAL:
+        return "argumento no válido";
+    case ENOTSUP:
+        return "operación no admitida por el sistema de archivos";
     default:
-        return std::strerror(err);
+        return "error del sistema número " + std::to_string(err);
     }
 }
 

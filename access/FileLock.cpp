@@ -1,5 +1,6 @@
 #include "FileLock.h"
 
+#include "Cerrojos.h"
 #include "Error.h"
 #include "Sistema.h"
 
@@ -45,6 +46,7 @@ bool IsConflict(int err) { return err == EAGAIN || err == EACCES; }
 
 LockedFile::LockedFile(LockedFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
+    , m_borrowed(std::exchange(other.m_borrowed, false))
 {
 }
 
@@ -53,6 +55,7 @@ LockedFile& LockedFile::operator=(LockedFile&& other) noexcept
     if (this != &other) {
         close();
         m_fd = std::exchange(other.m_fd, -1);
+        m_borrowed = std::exchange(other.m_borrowed, false);
     }
     return *this;
 }
@@ -61,6 +64,14 @@ LockedFile::~LockedFile() { close(); }
 
 LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool create)
 {
+    if (const int prestado = cerrojos::Prestado(file); prestado >= 0) {
+        LockedFile result = Adopt(prestado);
+        if (const int err = create ? sistema::Vaciar(result.m_fd) : 0; err != 0) {
+            Fail(file, "No se puede vaciar el archivo", err);
+        }
+        return result;
+    }
+
     // Never O_TRUNC here: an existing file is only emptied once we hold its lock, so a file that
     // somebody else has open is left as it is.
     Descriptor d;
@@ -98,8 +109,26 @@ LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool c
     return result;
 }
 
+LockedFile LockedFile::Adopt(int fd)
+{
+    LockedFile result;
+    result.m_fd = fd;
+    result.m_borrowed = true;
+    return result;
+}
+
+LockedFile LockedFile::Own(int fd)
+{
+    LockedFile result;
+    result.m_fd = fd;
+    return result;
+}
+
 bool LockedFile::Relock(Mode mode)
 {
+    if (m_borrowed) {
+        return true;
+    }
     const int err = SetLock(m_fd, mode);
     if (err != 0 && !IsConflict(err)) {
         throw Error(std::string("No se puede cambiar el bloqueo de un archivo: ") + SystemReason(err));
@@ -113,6 +142,7 @@ void LockedFile::close()
         sistema::Cerrar(m_fd);
         m_fd = -1;
     }
+    m_borrowed = false;
 }
 
 } // namespace zendral

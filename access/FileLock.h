@@ -25,7 +25,14 @@ public:
     // Opens `file` for reading and writing and takes the lock without waiting. Returns an
     // unopened LockedFile when another holder has the file; throws Error on any other failure.
     // `create` makes a new empty file (truncating an existing one).
+    // While a run holds `file` (CerrojoRun), the result shares the run's exclusive lock instead:
+    // the run already keeps everybody else out, and Relock leaves that lock as it is.
     static LockedFile Open(const std::filesystem::path& file, Mode mode, bool create = false);
+
+    // Takes over a descriptor that already shares a held lock (a duplicate of a locked one).
+    static LockedFile Adopt(int fd);
+    // Takes over a descriptor on which this process has just taken the exclusive lock itself.
+    static LockedFile Own(int fd);
 
     // Changes the lock of an open file without waiting, e.g. to exclusive for the length of a
     // write. Returns false when another holder prevents it; throws Error on any other failure.
@@ -35,8 +42,12 @@ public:
     int fd() const { return m_fd; }
     void close();
 
+    // Whether the lock is a run's, shared through a duplicate descriptor.
+    bool borrowed() const { return m_borrowed; }
+
 private:
     int m_fd = -1;
+    bool m_borrowed = false;
 };
 
 } // namespace zendral

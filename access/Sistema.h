@@ -19,6 +19,9 @@ enum class Apertura
     LecturaEscritura,     // read and write, the file must exist
     LecturaEscrituraCrea, // read and write, created when missing, never truncated
     EscrituraNueva,       // write only, created or emptied
+    // Read and write, created here and now: fails with EEXIST when the name exists in any form,
+    // a symbolic link included, which is never followed. For temporary files.
+    CreaExclusiva,
 };
 
 // Opens `archivo` in binary mode, not inherited by child processes. Returns the descriptor, or
@@ -48,14 +51,35 @@ void SincronizarDirectorio(const std::filesystem::path& directorio);
 // A lock on the whole file, however long it grows, taken without waiting. It belongs to the
 // descriptor, so a second open of the file in this process conflicts as another process does.
 // Changing the mode of a held lock is allowed. 0 or the errno of the failure; a conflict is
-// EAGAIN or EACCES.
+// EAGAIN or EACCES. On Linux both lock families other programs use are taken and honoured:
+// record locks (open-file-description and POSIX ones conflict with each other) and flock.
 int Bloquear(int fd, bool exclusivo);
+
+// A second descriptor for the same open file: it shares the first one's locks, so reading and
+// writing through it never conflict with them. -1 with errno set.
+int Duplicar(int fd);
+
+// Whether two paths name the same file (hard links included). False when either is missing.
+bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Replaces `destino` with `origen` in one step (the old file or the new one, never neither).
 // 0 or -1 with errno set.
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino);
 // Removes a file; a missing one is no failure. 0 or -1 with errno set.
 int Borrar(const std::filesystem::path& archivo);
+// A second name `destino` for the file `origen` (a hard link). 0 or -1 with errno set; where the
+// file system has none, the caller copies instead.
+int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino);
+// Creates one directory; an existing one is no failure. 0 or -1 with errno set.
+int CrearDirectorio(const std::filesystem::path& directorio);
+
+// Failure injection for tests: when set, every call above that changes a file (an open that
+// creates or writes, a write, an emptying, a rename, a deletion, a link, a new directory) first
+// calls `corte` with the call's name. A non-zero return makes the call fail with that errno
+// value; the function may also end the process, to stand for a crash at that point. The
+// programs themselves never set it.
+using Corte = int (*)(const char* llamada);
+void FijarCorte(Corte corte);
 
 std::tm HoraLocal(std::time_t t);
 

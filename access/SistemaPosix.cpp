@@ -1,15 +1,48 @@
 #include "Sistema.h"
+#include "SistemaComun.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace zendral::sistema
 {
+namespace
+{
+
+// A write past the file-size limit (ulimit -f) raises SIGXFSZ, which ends the process without a
+// word. Ignored, the write fails with EFBIG instead and the run reports it like any other write
+// failure. Done once, before the first file is opened for writing.
+void SinSenalDeTamano()
+{
+    static std::once_flag hecho;
+    std::call_once(hecho, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
+// Runs the failure-injection hook; -1 with errno set when it asks the call to fail.
+bool Cortado(const char* llamada)
+{
+    if (const int err = AntesDeCambiar(llamada); err != 0) {
+        errno = err;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int Abrir(const std::filesystem::path& archivo, Apertura apertura)
 {
+    if (apertura != Apertura::Lectura) {
+        SinSenalDeTamano();
+        if (apertura != Apertura::LecturaEscritura && Cortado("open")) {
+            return -1;
+        }
+    }
     switch (apertura) {
     case Apertura::Lectura:
         return ::open(archivo.c_str(), O_RDONLY | O_CLOEXEC);
@@ -19,6 +52,9 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
         return ::open(archivo.c_str(), O_RDWR | O_CLOEXEC | O_CREAT, 0666);
     case Apertura::EscrituraNueva:
         return ::open(archivo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    case Apertura::CreaExclusiva:
+        // O_EXCL with O_CREAT never follows a symbolic link; O_NOFOLLOW says so twice.
+        return ::open(archivo.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     }
     errno = EINVAL;
     return -1;
@@ -28,7 +64,13 @@ int Cerrar(int fd) { return ::close(fd); }
 
 std::int64_t Leer(int fd, void* datos, std::size_t tam) { return ::read(fd, datos, tam); }
 
-std::int64_t Escribir(int fd, const void* datos, std::size_t tam) { return ::write(fd, datos, tam); }
+std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
+{
+    if (Cortado("write")) {
+        return -1;
+    }
+    return ::write(fd, datos, tam);
+}
 
 std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion)
 {
@@ -37,6 +79,9 @@ std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion
 
 std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion)
 {
+    if (Cortado("pwrite")) {
+        return -1;
+    }
     return ::pwrite(fd, datos, tam, static_cast<off_t>(posicion));
 }
 
@@ -50,7 +95,13 @@ std::int64_t Tamano(int fd, bool& normal)
     return st.st_size;
 }
 
-int Vaciar(int fd) { return ::ftruncate(fd, 0) == 0 ? 0 : errno; }
+int Vaciar(int fd)
+{
+    if (Cortado("ftruncate")) {
+        return errno;
+    }
+    return ::ftruncate(fd, 0) == 0 ? 0 : errno;
+}
 
 int Sincronizar(int fd) { return ::fsync(fd); }
 
@@ -65,7 +116,10 @@ void SincronizarDirectorio(const std::filesystem::path& directorio)
     }
 }
 
-// Open-file-description locks: owned by the descriptor rather than by the process.
+// Open-file-description record locks, owned by the descriptor rather than by the process, and
+// flock locks, which Linux keeps apart from record locks: a program holding either kind is
+// respected. The record lock goes first, as it changes mode atomically; flock may drop a lock
+// while changing its mode, so a refused change takes the old mode back.
 int Bloquear(int fd, bool exclusivo)
 {
     struct flock lock = {};
@@ -73,17 +127,70 @@ int Bloquear(int fd, bool exclusivo)
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0; // the whole file, however long it grows
-    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+    struct flock antes = {};
+    antes.l_type = F_RDLCK; // what an upgrade leaves behind when flock refuses it
+    antes.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        return errno;
+    }
+    if (::flock(fd, (exclusivo ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+        // A file system without flock has only record locks to honour.
+        return 0;
+    }
+    const int err = EAGAIN;
+    if (exclusivo) {
+        // Back to the shared record lock and flock lock an upgrade started from; a fresh lock
+        // that was refused leaves nothing behind.
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+            ::fcntl(fd, F_OFD_SETLK, &antes);
+        } else {
+            antes.l_type = F_UNLCK;
+            ::fcntl(fd, F_OFD_SETLK, &antes);
+        }
+    }
+    return err;
+}
+
+int Duplicar(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    struct stat sa = {};
+    struct stat sb = {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
+    if (Cortado("rename")) {
+        return -1;
+    }
     return ::rename(origen.c_str(), destino.c_str());
 }
 
 int Borrar(const std::filesystem::path& archivo)
 {
+    if (Cortado("unlink")) {
+        return -1;
+    }
     return ::unlink(archivo.c_str()) == 0 || errno == ENOENT ? 0 : -1;
+}
+
+int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
+{
+    if (Cortado("link")) {
+        return -1;
+    }
+    return ::link(origen.c_str(), destino.c_str());
+}
+
+int CrearDirectorio(const std::filesystem::path& directorio)
+{
+    if (Cortado("mkdir")) {
+        return -1;
+    }
+    return ::mkdir(directorio.c_str(), 0777) == 0 || errno == EEXIST ? 0 : -1;
 }
 
 std::tm HoraLocal(std::time_t t)

@@ -1,4 +1,5 @@
 #include "Sistema.h"
+#include "SistemaComun.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,6 +38,16 @@ int Errno(DWORD error)
         return EMFILE;
     case ERROR_DIRECTORY:
         return ENOTDIR;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_FILE_TOO_LARGE:
+        return EFBIG;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+        return ENOTSUP;
     default:
         return EIO;
     }
@@ -56,6 +67,16 @@ OVERLAPPED En(std::uint64_t posicion)
     o.Offset = static_cast<DWORD>(posicion & 0xFFFFFFFFu);
     o.OffsetHigh = static_cast<DWORD>(posicion >> 32);
     return o;
+}
+
+// Runs the failure-injection hook; true, with errno set, when it asks the call to fail.
+bool Cortado(const char* llamada)
+{
+    if (const int err = AntesDeCambiar(llamada); err != 0) {
+        errno = err;
+        return true;
+    }
+    return false;
 }
 
 DWORD Trozo(std::size_t tam) { return tam > 0x40000000u ? 0x40000000u : static_cast<DWORD>(tam); }
@@ -84,6 +105,14 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
         creacion = CREATE_ALWAYS;
         modo |= _O_WRONLY;
         break;
+    case Apertura::CreaExclusiva:
+        // CREATE_NEW fails on any existing name, a symbolic link included.
+        creacion = CREATE_NEW;
+        modo |= _O_RDWR;
+        break;
+    }
+    if (apertura != Apertura::Lectura && apertura != Apertura::LecturaEscritura && Cortado("open")) {
+        return -1;
     }
     // Sharing everything, deletion and renaming included, as POSIX files do: exclusion comes from
     // the locks alone.
@@ -114,6 +143,9 @@ std::int64_t Leer(int fd, void* datos, std::size_t tam)
 
 std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
 {
+    if (Cortado("write")) {
+        return -1;
+    }
     DWORD n = 0;
     if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, nullptr)) {
         return Falla();
@@ -133,6 +165,9 @@ std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion
 
 std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion)
 {
+    if (Cortado("pwrite")) {
+        return -1;
+    }
     OVERLAPPED o = En(posicion);
     DWORD n = 0;
     if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, &o)) {
@@ -154,6 +189,9 @@ std::int64_t Tamano(int fd, bool& normal)
 
 int Vaciar(int fd)
 {
+    if (Cortado("ftruncate")) {
+        return errno;
+    }
     FILE_END_OF_FILE_INFO fin = {};
     if (!SetFileInformationByHandle(Manejador(fd), FileEndOfFileInfo, &fin, sizeof fin)) {
         return Errno(GetLastError());
@@ -193,8 +231,47 @@ int Bloquear(int fd, bool exclusivo)
     return err;
 }
 
+int Duplicar(int fd)
+{
+    HANDLE copia = nullptr;
+    const HANDLE proceso = GetCurrentProcess();
+    if (!DuplicateHandle(proceso, Manejador(fd), proceso, &copia, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return Falla();
+    }
+    const int nuevo = _open_osfhandle(reinterpret_cast<intptr_t>(copia), _O_BINARY | _O_NOINHERIT | _O_RDWR);
+    if (nuevo < 0) {
+        CloseHandle(copia);
+        errno = EMFILE;
+    }
+    return nuevo;
+}
+
+bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    const auto identidad = [](const std::filesystem::path& p, BY_HANDLE_FILE_INFORMATION& info) {
+        const HANDLE h = CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        const bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION ia = {};
+    BY_HANDLE_FILE_INFORMATION ib = {};
+    return identidad(a, ia) && identidad(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+// The target must not be open anywhere, this process included: the run's lock on a table is let
+// go just before its replacement and taken again on the new file (Cerrojos.cpp). The source may
+// be open, as every file is opened sharing deletion.
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
+    if (Cortado("rename")) {
+        return -1;
+    }
     return MoveFileExW(origen.c_str(), destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? 0
                : Falla();
@@ -202,8 +279,30 @@ int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path&
 
 int Borrar(const std::filesystem::path& archivo)
 {
+    if (Cortado("unlink")) {
+        return -1;
+    }
     if (DeleteFileW(archivo.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
         GetLastError() == ERROR_PATH_NOT_FOUND) {
+        return 0;
+    }
+    return Falla();
+}
+
+int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
+{
+    if (Cortado("link")) {
+        return -1;
+    }
+    return CreateHardLinkW(destino.c_str(), origen.c_str(), nullptr) ? 0 : Falla();
+}
+
+int CrearDirectorio(const std::filesystem::path& directorio)
+{
+    if (Cortado("mkdir")) {
+        return -1;
+    }
+    if (CreateDirectoryW(directorio.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
     return Falla();

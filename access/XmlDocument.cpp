@@ -549,6 +549,8 @@ Document Document::loadMemory(std::string_view contents, const std::string& name
 
 NodeList Document::selectNodes(std::string_view path) const { return Select(m_doc.get(), path, false); }
 
+Node Document::documentElement() const { return Node(m_doc ? xmlDocGetRootElement(m_doc.get()) : nullptr); }
+
 Node Document::selectSingleNode(std::string_view path) const
 {
     return Select(m_doc.get(), path, true).item(0);

@@ -88,6 +88,8 @@ public:
     NodeList selectNodes(std::string_view path) const;
     // The first element on an absolute child path, or a null node.
     Node selectSingleNode(std::string_view path) const;
+    // The document element, or a null node when there is none.
+    Node documentElement() const;
 
     Node createElement(std::string_view name);
     // Appending to the document makes `child` the document element.

@@ -1,13 +1,16 @@
 #include "MainForm.h"
 
 #include "AyudaAplicacion.h"
+#include "Copias.h"
 #include "Error.h"
 #include "Exportacion.h"
 #include "Importacion.h"
 #include "IniFile.h"
 #include "PanelDegradado.h"
 #include "QtPrompter.h"
+#include "Restaurar.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -156,6 +159,16 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
         move(r.center() - QPoint(width() / 2, height() / 2));
     }
     FormCreate();
+
+    // The way back to earlier tables, for a person only: Velorin's flow stays as it is.
+    if (m_estado.lanzadoPorHost != 2) {
+        auto* restaurar = new QAction(QStringLiteral("Restaurar tablas anteriores…"), this);
+        restaurar->setObjectName(QStringLiteral("AccionRestaurar"));
+        connect(restaurar, &QAction::triggered, this, &TMForm::RestaurarTablas);
+        addAction(restaurar);
+        setContextMenuPolicy(Qt::ActionsContextMenu);
+        m_avisoInterrumpido = copias::AvisoInterrumpido(m_directorioTrabajo);
+    }
 }
 
 TMForm::~TMForm()
@@ -211,6 +224,9 @@ void TMForm::showEvent(QShowEvent* event)
 
 void TMForm::FormShow()
 {
+    if (m_avisoInterrumpido) {
+        AvisarInterrumpido();
+    }
     if (m_lineaOrdenes.dosArgumentos && m_lineaOrdenes.orden == QLatin1String("importar")) {
         BImportarClick();
     }
@@ -219,7 +235,7 @@ void TMForm::FormShow()
     }
 }
 
-template <typename Run> void TMForm::Ejecutar(Run run)
+template <typename Run> bool TMForm::Ejecutar(Run run)
 {
     FinRun fin = FinRun::Completado;
     try {
@@ -227,24 +243,44 @@ template <typename Run> void TMForm::Ejecutar(Run run)
     } catch (const Error& e) {
         m_prompter.CursorOcupado(false);
         m_prompter.Mensaje(e.what());
-        return;
+        return false;
     } catch (const std::exception& e) {
         m_prompter.CursorOcupado(false);
         m_prompter.Mensaje(std::string("Error inesperado: ") + e.what());
-        return;
+        return false;
     }
     if (CierraVentana(fin, m_estado)) {
         close();
     }
+    return true;
 }
 
 void TMForm::BExportarClick()
 {
-    Ejecutar([this] {
+    m_estado.copiaAntesDeImportar.clear();
+    const bool bien = Ejecutar([this] {
         Importacion importacion(m_estado, m_prompter, m_directorioTrabajo);
         importacion.UsarMemoria(!m_lineaOrdenes.sinMemoria);
         return importacion.BExportarClick();
     });
+    // After the error box of an import started by hand that had kept a copy: the way back.
+    if (!bien && m_estado.lanzadoPorHost != 2 && !m_estado.copiaAntesDeImportar.empty() &&
+        PreguntarSiNo(m_prompter,
+                      QStringLiteral("¿Quiere volver a las tablas de antes de esta importación?"))) {
+        RestaurarCopia(m_prompter, m_directorioTrabajo, m_estado.copiaAntesDeImportar);
+    }
+}
+
+void TMForm::RestaurarTablas() { OfrecerRestauracion(m_prompter, this, m_directorioTrabajo); }
+
+void TMForm::AvisarInterrumpido()
+{
+    const auto aviso = copias::AvisoInterrumpido(m_directorioTrabajo);
+    if (aviso && PreguntarSiNo(m_prompter,
+                               QString::fromUtf8(aviso->c_str()) +
+                                   QStringLiteral("\n\n¿Quiere elegir ahora una copia para restaurarla?"))) {
+        RestaurarTablas();
+    }
 }
 
 void TMForm::BImportarClick()

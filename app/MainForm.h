@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 class QFileDialog;
 class QLabel;
@@ -47,6 +48,8 @@ public:
     void Button1Click();
     // Starts the run the command line names; runs every time the window is shown.
     void FormShow();
+    // "Restaurar tablas anteriores…" of the context menu (started by hand only).
+    void RestaurarTablas();
 
 signals:
     // The window has closed: the tool ends.
@@ -60,8 +63,12 @@ private:
     void FormCreate();
     void FormClose();
     void Incrustar(quintptr ventana);
-    // Runs one run; an error is reported in a message box and the window stays open.
-    template <typename Run> void Ejecutar(Run run);
+    // Runs one run; an error is reported in a message box and the window stays open. False
+    // after an error.
+    template <typename Run> bool Ejecutar(Run run);
+    // Started by hand, the first time the window is shown: a run that did not end is told, and
+    // the way back offered.
+    void AvisarInterrumpido();
 
     QtPrompter& m_prompter;
     AyudaAplicacion& m_ayuda;
@@ -73,6 +80,9 @@ private:
     QWindow* m_anfitrion = nullptr;
 
     QFileDialog* m_openDialogXML;
+    // The notice of a run that did not end, read when the window is made (before any run of this
+    // process can leave its own marker) and shown at the first showing.
+    std::optional<std::string> m_avisoInterrumpido;
 };
 
 } // namespace zendral

@@ -38,6 +38,8 @@ public:
     bool ConfirmarLineas() override;
 
     bool Ocupado() const { return m_ocupado; }
+    // Shows another modal window of the program (without the busy cursor) and returns its result.
+    int Mostrar(QDialog& dialogo) { return Modal(dialogo); }
 
 protected:
     // Shows a modal window and returns its result (QDialog::DialogCode, or the pressed

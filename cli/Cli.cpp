@@ -4,6 +4,7 @@
 #include "CodePage.h"
 #include "ComprobarCentro.h"
 #include "ConsolePrompter.h"
+#include "Copias.h"
 #include "CursosCsv.h"
 #include "Error.h"
 #include "Exportacion.h"
@@ -29,6 +30,8 @@ constexpr const char* kUso =
     "  zendral-cli cursos CENTRO.xml\n"
     "  zendral-cli importar FICHERO [--dir DIR] [--estricto]\n"
     "  zendral-cli comprobar CENTRO.xml [--dir DIR] [--cursos CURSOS.csv] [--sin-memoria] [--estricto]\n"
+    "  zendral-cli copias [--dir DIR]\n"
+    "  zendral-cli restaurar [COPIA] [--dir DIR]\n"
     "\n"
     "exportar  convierte el documento de centro de GestIB en las tablas de Velorin del\n"
     "          directorio de trabajo (DIR, o el directorio fijo si no se indica).\n"
@@ -40,6 +43,9 @@ constexpr const char* kUso =
     "importar  convierte el horario resuelto de Velorin (SOLUC) en SolucioHorari.xml,\n"
     "          en el directorio de FICHERO (o en FICHERO, si es un directorio).\n"
     "comprobar muestra los avisos que daría exportar con el documento, sin tocar ninguna tabla.\n"
+    "copias    lista las copias de las tablas que se guardan antes de cada exportar.\n"
+    "restaurar vuelve a poner la copia COPIA (o la más reciente) en lugar de las tablas,\n"
+    "          después de guardar las tablas actuales como una copia más.\n"
     "\n"
     "Los avisos salen por la salida de errores, cada uno en una línea que empieza con\n"
     "\"Aviso:\"; --estricto hace terminar con el código 3 si hay alguno.\n";
@@ -66,14 +72,18 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
     }
     Opciones op;
     op.orden = args[0];
-    if (op.orden != "exportar" && op.orden != "cursos" && op.orden != "importar" && op.orden != "comprobar") {
+    if (op.orden != "exportar" && op.orden != "cursos" && op.orden != "importar" && op.orden != "comprobar" &&
+        op.orden != "copias" && op.orden != "restaurar") {
         return std::nullopt;
     }
+    // copias takes no name, restaurar may take one.
+    const bool sinArchivo = op.orden == "copias" || op.orden == "restaurar";
     bool hayArchivo = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool conDir = op.orden != "cursos";
         const bool conCursos = op.orden == "exportar" || op.orden == "comprobar";
+        const bool conAvisos = conCursos || op.orden == "importar";
         if ((conDir && a == "--dir") || (conCursos && a == "--cursos")) {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 return std::nullopt;
@@ -83,18 +93,18 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
             op.sinLineas = true;
         } else if (conCursos && a == "--sin-memoria") {
             op.sinMemoria = true;
-        } else if (conDir && a == "--estricto") {
+        } else if (conAvisos && a == "--estricto") {
             op.estricto = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return std::nullopt;
-        } else if (!hayArchivo) {
+        } else if (!hayArchivo && op.orden != "copias") {
             op.archivo = a;
             hayArchivo = true;
         } else {
             return std::nullopt;
         }
     }
-    if (!hayArchivo) {
+    if (!hayArchivo && !sinArchivo) {
         return std::nullopt;
     }
     return op;
@@ -286,6 +296,27 @@ int Importar(const Opciones& op, std::ostream& out, std::ostream& err)
     return Avisar(exportacion.avisos(), op.estricto, err);
 }
 
+int Copias(const Opciones& op, std::ostream& out)
+{
+    const auto copias = copias::Listar(op.dir ? *op.dir : WorkingDirectory());
+    if (copias.empty()) {
+        out << "No hay ninguna copia de las tablas.\n";
+        return 0;
+    }
+    for (const auto& c : copias) {
+        out << copias::Describir(c) << "\n";
+    }
+    return 0;
+}
+
+int Restaurar(const Opciones& op, std::ostream& out)
+{
+    const auto copia = copias::Restaurar(op.dir ? *op.dir : WorkingDirectory(), op.archivo.string());
+    out << "Tablas restauradas desde la copia " << copia.nombre << " (" << copia.fecha << ").\n"
+        << "Las tablas que había se han guardado antes como otra copia.\n";
+    return 0;
+}
+
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -300,11 +331,22 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 2;
     }
     try {
+        // A run that did not end leaves its marker: said on every command until an import or a
+        // restore ends.
+        if (const auto aviso = copias::AvisoInterrumpido(op->dir ? *op->dir : WorkingDirectory())) {
+            err << *aviso << " (zendral-cli restaurar)\n";
+        }
         if (op->orden == "cursos") {
             return Cursos(*op, out, err);
         }
         if (op->orden == "comprobar") {
             return Comprobar(*op, out, err);
+        }
+        if (op->orden == "copias") {
+            return Copias(*op, out);
+        }
+        if (op->orden == "restaurar") {
+            return Restaurar(*op, out);
         }
         return op->orden == "importar" ? Importar(*op, out, err) : Exportar(*op, out, err);
     } catch (const Error& e) {

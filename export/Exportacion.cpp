@@ -1,6 +1,7 @@
 #include "Exportacion.h"
 
 #include "CarpetaZendral.h"
+#include "Cerrojos.h"
 #include "CodePage.h"
 #include "DbfTable.h"
 #include "Error.h"
@@ -52,6 +53,7 @@ public:
                 for (std::size_t i = 0; i < N; ++i) {
                     v[i] = m_tabla.FieldByName(m_campos[i]).AsString();
                 }
+                m_registros.emplace(k, m_tabla.RecordNumber());
                 m_indice.emplace(std::move(k), std::move(v));
             }
             m_leida = true;
@@ -60,12 +62,32 @@ public:
         return it == m_indice.end() ? m_vacio : it->second;
     }
 
+    // Where the values for `clave` came from: " (tabla T, campo F, registro N)" for field `i`.
+    std::string Donde(const std::string& clave, std::size_t i) const
+    {
+        const auto it = m_registros.find(clave);
+        return " (tabla " + m_tabla.TableName() + ", campo " + m_campos[i] + ", registro " +
+               std::to_string(it == m_registros.end() ? 0 : it->second) + ")";
+    }
+
+    // Sets attribute `atributo` of `sesion` to field `i` for `clave`; a text the document cannot
+    // hold is reported with the table, field and record it came from.
+    void Poner(xml::Node& sesion, const char* atributo, const std::string& clave, std::size_t i)
+    {
+        try {
+            sesion.setAttribute(atributo, cp1252::ToUtf8(Buscar(clave)[i]));
+        } catch (const Error& e) {
+            throw Error(e.what() + Donde(clave, i));
+        }
+    }
+
 private:
     dbf::Table& m_tabla;
     std::string m_clave;
     std::array<const char*, N> m_campos;
     bool m_leida = false;
     std::unordered_map<std::string, Valores> m_indice;
+    std::unordered_map<std::string, std::size_t> m_registros;
     Valores m_vacio;
 };
 
@@ -176,6 +198,12 @@ FinRun Exportacion::BImportarClick()
         return FinRun::SinArchivo;
     }
     m_salida = (esDirectorio ? elegido : elegido.parent_path()) / kArchivoHorario;
+    // Before anything else: the six tables locked for the whole run, and a destination that
+    // takes new files.
+    const CerrojoRun cerrojo(
+        m_workDir, {"SOLUC.DBF", "PROFT.DBF", "AULAT.DBF", "ASIGNOMT.DBF", "GRUPOST.DBF", "DIASHORAST.DBF"},
+        false);
+    ComprobarDirectorioEscribible(m_salida.parent_path(), "la carpeta de destino");
     m_informeEscrito = false;
     // An error that ends the run still leaves its report; the error itself is shown to the user.
     struct InformeSiFalla
@@ -227,11 +255,11 @@ FinRun Exportacion::BImportarClick()
         // Attached at once, so that the document owns it whatever happens next; the attributes
         // come out in the order they are first set.
         xml::Node sesion = sesiones.appendChild(doc.createElement("SESSIO"));
-        sesion.setAttribute("placa", Utf8(profesores.Buscar(wwTableSoluc.FieldByName("PROF").AsString())[0]));
+        profesores.Poner(sesion, "placa", wwTableSoluc.FieldByName("PROF").AsString(), 0);
 
-        const auto& grupo = grupos.Buscar(wwTableSoluc.FieldByName("CODGRUPO").AsString());
-        sesion.setAttribute("curs", Utf8(grupo[1]));
-        sesion.setAttribute("grup", Utf8(grupo[0]));
+        const std::string grupo = wwTableSoluc.FieldByName("CODGRUPO").AsString();
+        grupos.Poner(sesion, "curs", grupo, 1);
+        grupos.Poner(sesion, "grup", grupo, 0);
 
         const double hora = wwTableSoluc.FieldByName("HORA").AsFloat();
         if (!PeriodoEnRango(hora, mediasHoras)) {
@@ -241,17 +269,20 @@ FinRun Exportacion::BImportarClick()
         }
         const std::string clave =
             wwTableSoluc.FieldByName("DIA").AsString() + std::to_string(Periodo(hora, mediasHoras));
-        const auto& diaHora = diasHoras.Buscar(clave);
-        sesion.setAttribute("dia", Utf8(diaHora[0]));
-        sesion.setAttribute("hora", Utf8(diaHora[1]));
-        sesion.setAttribute("durada", Utf8(diaHora[2]));
+        diasHoras.Poner(sesion, "dia", clave, 0);
+        diasHoras.Poner(sesion, "hora", clave, 1);
+        diasHoras.Poner(sesion, "durada", clave, 2);
 
-        sesion.setAttribute("aula", Utf8(aulas.Buscar(wwTableSoluc.FieldByName("AULA").AsString())[0]));
-        sesion.setAttribute("materia",
-                            Utf8(asignaturas.Buscar(wwTableSoluc.FieldByName("ASIG").AsString())[0]));
+        aulas.Poner(sesion, "aula", wwTableSoluc.FieldByName("AULA").AsString(), 0);
+        asignaturas.Poner(sesion, "materia", wwTableSoluc.FieldByName("ASIG").AsString(), 0);
 
         const std::string tarea = wwTableSoluc.FieldByName("TAREA").AsString();
-        sesion.setAttribute("activitat", Utf8(tarea));
+        try {
+            sesion.setAttribute("activitat", Utf8(tarea));
+        } catch (const Error& e) {
+            throw Error(e.what() + std::string(" (tabla SOLUC, campo TAREA, registro ") +
+                        std::to_string(wwTableSoluc.RecordNumber()) + ")");
+        }
         if (!cp1252::Trim(tarea).empty()) {
             for (const char* nombre : {"curs", "grup", "materia", "aula"}) {
                 sesion.setAttribute(nombre, "");

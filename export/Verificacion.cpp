@@ -275,15 +275,25 @@ Comprobacion ComprobarHorario(const std::filesystem::path& documento, const std:
 Comprobacion GuardarComprobado(const xml::Document& doc, const std::filesystem::path& destino,
                                const std::filesystem::path& workDir)
 {
-    std::filesystem::path nuevo = destino;
-    nuevo += ".nuevo";
-    WriteFileAtomically(nuevo, doc.toString());
-    // Removed unless it took the document's place.
+    // The new document in a temporary file of its own beside the old one (made exclusively, never
+    // through a link), on disk before it is read back; removed unless it took the document's place.
+    int fd = -1;
+    const std::filesystem::path nuevo = CrearTemporal(destino, fd);
     struct Borrar
     {
         const std::filesystem::path& archivo;
         ~Borrar() { sistema::Borrar(archivo); }
     } borrar{nuevo};
+    int fallo = EscribirTodo(fd, doc.toString());
+    if (fallo == 0 && sistema::Sincronizar(fd) != 0) {
+        fallo = errno;
+    }
+    if (sistema::Cerrar(fd) != 0 && fallo == 0) {
+        fallo = errno;
+    }
+    if (fallo != 0) {
+        throw Error("No se puede escribir el archivo " + TextoRuta(destino) + ": " + SystemReason(fallo));
+    }
     Comprobacion c = ComprobarHorario(nuevo, workDir);
     if (sistema::Reemplazar(nuevo, destino) != 0) {
         throw Error("No se puede reemplazar el archivo " + TextoRuta(destino) + ": " + SystemReason(errno));

@@ -5,6 +5,7 @@
 #include "CodePage.h"
 #include "ComprobarCentro.h"
 #include "ControlCursos.h"
+#include "Copias.h"
 #include "DbfTable.h"
 #include "Decimal.h"
 #include "Error.h"
@@ -103,6 +104,8 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
 {
     m_ventanaCerrada = false;
     m_resumen.clear();
+    m_estado.copiaAntesDeImportar.clear();
+    ComprobarDocumentoCentro(documento, m_estado.archivoElegido);
     m_estado.documento = std::move(documento);
     m_avisos = ComprobarDocumento(Documento());
     m_informe.clear();
@@ -120,6 +123,13 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
             }
         }
     } informeSiFalla{*this};
+
+    // Before the first table changes: every lock the run needs, a copy of the tables it replaces
+    // and the marker of a run in progress, which goes however the run ends.
+    copias::GuardaImportacion guarda(m_workDir, m_estado.archivoElegido);
+    if (guarda.copia()) {
+        m_estado.copiaAntesDeImportar = guarda.copia()->nombre;
+    }
 
     CursorOcupado cursor(m_prompter);
     CargarAsignaturas();
@@ -141,11 +151,22 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     return FinRun::Completado;
 }
 
+void ComprobarDocumentoCentro(const xml::Document& documento, const std::filesystem::path& archivo)
+{
+    const xml::Node raiz = documento.documentElement();
+    const std::string nombre = raiz ? raiz.name() : std::string();
+    if (nombre != "CENTRE") {
+        throw Error(
+            "El archivo " + archivo.string() + " no es un documento de centro de GestIB: " +
+            (nombre.empty() ? std::string("no tiene elemento raíz") : "su elemento raíz es " + nombre));
+    }
+}
+
 void Importacion::CargarAsignaturas()
 {
     dbf::Table tabla("ASIGNOMT", m_workDir, "ASIGNOMT");
     tablas::Definir(tabla, tablas::kAsignomt);
-    tabla.CreateTable();
+    tabla.CreateTable(dbf::Table::Replace::OnClose);
     abrev::ListaOcupados ocupados(4, abrev::AcortarAsignatura);
     tabla.Open();
 
@@ -197,7 +218,7 @@ void Importacion::CargarProfesores()
 {
     dbf::Table tabla("PROFT", m_workDir, "PROFT");
     tablas::Definir(tabla, tablas::kProft);
-    tabla.CreateTable();
+    tabla.CreateTable(dbf::Table::Replace::OnClose);
     abrev::ListaOcupados ocupados(4, [](std::string_view c) { return std::string(c); });
     tabla.Open();
 
@@ -227,7 +248,7 @@ void Importacion::CargarAulas()
 {
     dbf::Table tabla("AULAT", m_workDir, "AULAT");
     tablas::Definir(tabla, tablas::kAulat);
-    tabla.CreateTable();
+    tabla.CreateTable(dbf::Table::Replace::OnClose);
     abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
     tabla.Open();
 
@@ -263,7 +284,7 @@ void Importacion::CargarCursos()
     {
         dbf::Table tabla("CURSOST", m_workDir, "CURSOST");
         tablas::Definir(tabla, tablas::kCursost);
-        tabla.CreateTable();
+        tabla.CreateTable(dbf::Table::Replace::OnClose);
         tabla.Open();
         const auto cursos = LeerCursos(Documento());
         for (const auto& curso : cursos) {
@@ -311,7 +332,7 @@ void Importacion::CargarGrupos()
     {
         dbf::Table grupos("GRUPOST", m_workDir, "GRUPOST");
         tablas::Definir(grupos, tablas::kGrupost);
-        grupos.CreateTable();
+        grupos.CreateTable(dbf::Table::Replace::OnClose);
         abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
         grupos.Open();
 
@@ -365,7 +386,7 @@ void Importacion::CargarGrupos()
 
     dbf::Table matib("MATIB", m_workDir, "MATIB");
     tablas::Definir(matib, tablas::kMatib);
-    matib.CreateTable();
+    matib.CreateTable(dbf::Table::Replace::OnClose);
     matib.Open();
 
     dbf::Table wwTableGrupos("wwTableGrupos", m_workDir, "GRUPOST");
@@ -435,7 +456,7 @@ void Importacion::CargarLineas()
 {
     dbf::Table lineas("ASIGT", m_workDir, "ASIGT");
     tablas::Definir(lineas, tablas::kAsigt);
-    lineas.CreateTable();
+    lineas.CreateTable(dbf::Table::Replace::OnClose);
     lineas.Open();
 
     dbf::Table wwTableGrupos("wwTableGrupos", m_workDir, "GRUPOST");

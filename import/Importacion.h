@@ -69,6 +69,11 @@ private:
     bool m_usarMemoria = true;
 };
 
+// Throws Error, naming `archivo` and the element found, when the document element of `documento`
+// is not CENTRE: another XML (a SolucioHorari.xml, a namespaced root) would otherwise replace
+// every table with an empty one.
+void ComprobarDocumentoCentro(const xml::Document& documento, const std::filesystem::path& archivo);
+
 // A course of the centre document, as the import reads it (windows-1252, trimmed, not cut).
 struct CursoDocumento
 {

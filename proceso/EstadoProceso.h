@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace zendral
 {
@@ -20,6 +21,9 @@ struct EstadoProceso
     // Set when a showing of the level/course dialog ended with data missing; never cleared.
     bool CursosIncompletos = false;
     std::optional<xml::Document> documento;
+    // The copy of the tables the last centre import made before replacing any (its name), empty
+    // when it made none.
+    std::string copiaAntesDeImportar;
 };
 
 enum class FinRun

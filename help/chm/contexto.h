@@ -8,4 +8,5 @@
 #define IDH_LINEAS 30
 #define IDH_EXPORTACION 40
 #define IDH_VELORIN 50
+#define IDH_COPIAS 55
 #define IDH_ERRORES 60

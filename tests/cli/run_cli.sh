@@ -2,7 +2,7 @@
 # Runs the real zendral-cli on the bundled sample and checks exit codes, output and the tables
 # as another DBF reader sees them.
 set -u
-cli=$1 samples=$2 python=$3
+cli=$1 samples=$2 python=$3 sim=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FALLO: $*" >&2; exit 1; }
@@ -33,4 +33,47 @@ codes = [r["COD"] for r in DBF(f"{work}/ASIGNOMT.DBF", encoding="cp1252") if not
 if len({c.upper() for c in codes}) != len(codes):
     sys.exit("FALLO: códigos de asignatura repetidos: %s" % codes)
 PY
+# Another program's locks, of either family, stop the run before anything changes.
+if command -v flock >/dev/null; then
+    sum_before=$(cat "$work"/vtemp/*.DBF | md5sum)
+    flock -s "$work/vtemp/PROFT.DBF" "$cli" exportar "$samples/centre.xml" --dir "$work/vtemp" \
+        --cursos "$samples/cursos.csv" >"$work/out" 2>"$work/err"
+    [ $? -eq 1 ] || fail "con PROFT bloqueada (flock) debe salir con 1"
+    grep -q 'La tabla PROFT está en uso por otro programa' "$work/err" || fail "flock: $(cat "$work/err")"
+    [ "$(cat "$work"/vtemp/*.DBF | md5sum)" = "$sum_before" ] || fail "flock: se tocaron tablas"
+fi
+"$python" - "$work/vtemp/AULAT.DBF" "$cli" "$samples" "$work/vtemp" <<'PY' || exit 1
+import fcntl, subprocess, sys
+table, cli, samples, vtemp = sys.argv[1:]
+with open(table, "rb") as f:
+    fcntl.lockf(f, fcntl.LOCK_SH)  # a classic POSIX record lock
+    r = subprocess.run([cli, "exportar", samples + "/centre.xml", "--dir", vtemp, "--cursos",
+                        samples + "/cursos.csv"], capture_output=True, text=True)
+if r.returncode != 1 or "La tabla AULAT está en uso por otro programa" not in r.stderr:
+    sys.exit("FALLO: con AULAT bloqueada (lockf): %d %s" % (r.returncode, r.stderr))
+PY
+
+# A file-size limit (ulimit -f) does not kill the process: the write fails with a Spanish message,
+# the previous document stays and nothing is left beside it.
+if [ -n "$sim" ]; then
+    "$sim" diashoras --dir "$work/vtemp" >/dev/null && "$sim" soluc --dir "$work/vtemp" >/dev/null \
+        || fail "velorin-sim falló"
+    mkdir "$work/saga"
+    echo "<HORARI/>" >"$work/saga/SolucioHorari.xml"
+    (ulimit -f 8; exec "$cli" importar "$work/saga" --dir "$work/vtemp") >"$work/out" 2>"$work/err"
+    code=$?
+    [ $code -eq 1 ] || fail "con ulimit -f debe salir con 1, no con $code"
+    grep -q 'SolucioHorari.xml: archivo demasiado grande' "$work/err" || fail "ulimit: $(cat "$work/err")"
+    [ "$(cat "$work/saga/SolucioHorari.xml")" = "<HORARI/>" ] || fail "ulimit: se perdió el documento anterior"
+    [ "$(ls "$work/saga")" = "SolucioHorari.xml" ] || fail "ulimit: quedan temporales: $(ls "$work/saga")"
+    # The tables too: a rebuild past the limit keeps every previous table.
+    sum_before=$(cat "$work"/vtemp/*.DBF | md5sum)
+    (ulimit -f 4; exec "$cli" exportar "$samples/centre.xml" --dir "$work/vtemp" --cursos "$samples/cursos.csv") \
+        >"$work/out" 2>"$work/err"
+    [ $? -eq 1 ] || fail "exportar con ulimit -f debe salir con 1"
+    grep -q 'archivo demasiado grande' "$work/err" || fail "exportar con ulimit: $(cat "$work/err")"
+    "$cli" restaurar --dir "$work/vtemp" >/dev/null 2>&1 || fail "restaurar tras ulimit"
+    [ "$(cat "$work"/vtemp/*.DBF | md5sum)" = "$sum_before" ] || fail "ulimit: restaurar no devolvió las tablas"
+    ls "$work/vtemp" | grep -q '\.tmp$' && fail "ulimit: quedan temporales en las tablas"
+fi
 echo "zendral-cli: correcto"

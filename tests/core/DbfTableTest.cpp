@@ -337,7 +337,8 @@ TEST(DbfTableTest, ReadingsConvertTextsAndRoundHalvesToEven)
     }
     EXPECT_EQ(post("2147483647").AsInteger(), 2147483647);
     EXPECT_EQ(post("-2147483648").AsInteger(), -2147483647 - 1);
-    const std::string tooBig = " no cabe en un entero (campo TEXTO de la tabla TEXTOS)";
+    // Every value error says where: table, field and record number.
+    const std::string tooBig = " no cabe en un entero";
     const std::pair<const char*, std::string> errors[] = {
         {"2147483648", "'2147483648'" + tooBig},       {"2147483647.5", "'2147483647.5'" + tooBig},
         {"abc", "'abc' no es un valor entero válido"}, {"1.2.3", "'1.2.3' no es un valor entero válido"},
@@ -345,7 +346,8 @@ TEST(DbfTableTest, ReadingsConvertTextsAndRoundHalvesToEven)
     };
     for (const auto& [text, message] : errors) {
         const Field f = post(text);
-        EXPECT_EQ(ErrorOf([&] { f.AsInteger(); }), message);
+        EXPECT_EQ(ErrorOf([&] { f.AsInteger(); }), message + " (tabla TEXTOS, campo TEXTO, registro " +
+                                                       std::to_string(t.RecordNumber()) + ")");
     }
     for (const auto& [text, value] : {std::pair{"1.5", 1.5}, {" -0.25", -0.25}, {"", 0.0}}) {
         EXPECT_EQ(post(text).AsFloat(), value) << text;
@@ -510,13 +512,16 @@ TEST(DbfTableTest, UnsupportedAndGarbledFieldsFailWhenRead)
     const auto read = [&](const char* field) { return ErrorOf([&] { t.FieldByName(field).AsString(); }); };
     EXPECT_EQ(read("RARO"), "La tabla PROFT tiene el campo RARO de un tipo no soportado ('Q')");
     EXPECT_EQ(read("NOTAS"), "La tabla PROFT tiene el campo NOTAS de un tipo no soportado ('M')");
-    EXPECT_EQ(read("HORAS"), "La tabla PROFT tiene en el campo HORAS un número no válido: '12abc'");
-    EXPECT_EQ(read("ALTA"), "La tabla PROFT tiene en el campo ALTA una fecha no válida: '20251340'");
-    EXPECT_EQ(ErrorOf([&] { t.FieldByName("HORAS").AsInteger(); }), "'12abc' no es un valor entero válido");
+    EXPECT_EQ(read("HORAS"),
+              "La tabla PROFT tiene en el campo HORAS un número no válido: '12abc' (registro 1)");
+    EXPECT_EQ(read("ALTA"),
+              "La tabla PROFT tiene en el campo ALTA una fecha no válida: '20251340' (registro 1)");
+    EXPECT_EQ(ErrorOf([&] { t.FieldByName("HORAS").AsInteger(); }),
+              "'12abc' no es un valor entero válido (tabla PROFT, campo HORAS, registro 1)");
     EXPECT_EQ(ErrorOf([&] { t.FieldByName("HORAS").AsFloat(); }),
-              "'12abc' no es un valor de coma flotante válido");
+              "'12abc' no es un valor de coma flotante válido (tabla PROFT, campo HORAS, registro 1)");
     EXPECT_EQ(ErrorOf([&] { t.FieldByName("FIJO").AsBoolean(); }),
-              "La tabla PROFT tiene en el campo FIJO un valor lógico no válido: 'x'");
+              "La tabla PROFT tiene en el campo FIJO un valor lógico no válido: 'x' (registro 1)");
     EXPECT_EQ(ErrorOf([&] { t.Append(); }),
               "No se puede modificar la tabla PROFT: su formato solo se puede leer");
 }

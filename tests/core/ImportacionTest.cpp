@@ -1,6 +1,7 @@
 #include "Importacion.h"
 
 #include "CodePage.h"
+#include "Corte.h"
 #include "DbfRead.h"
 #include "DbfTable.h"
 #include "Error.h"
@@ -550,16 +551,33 @@ TEST_F(ImportacionTest, MalformedDocumentStopsBeforeAnyTable)
 
 TEST_F(ImportacionTest, StageErrorEndsTheRunKeepingFinishedTables)
 {
-    // A directory where ASIGT.DBF should go: it cannot be deleted nor created.
-    fs::create_directories(work / "ASIGT.DBF" / "dentro");
     prompter.archivo = dir.write("centre.xml", Centre(kLineas));
     prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
-    EXPECT_THROW(Imp().BExportarClick(), Error);
+    {
+        // ASIGT cannot be put in place: the tenth rename of the run, after the marker of the run
+        // in progress, the tables before it, MATIB's index and the remembered answers.
+        test::FalloInyectado fallo(EIO, {"rename"}, 10);
+        try {
+            Imp().BExportarClick();
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("ASIGT"), std::string::npos) << e.what();
+        }
+    }
     EXPECT_FALSE(prompter.cursorOcupado);
     EXPECT_EQ(estado.codigoResultado, 0);
     EXPECT_TRUE(prompter.mensajes.empty());
     EXPECT_EQ(Columna("GRUPOST", "ABREV").size(), 3u);
+    EXPECT_FALSE(fs::exists(work / "ASIGT.DBF"));
     EXPECT_FALSE(fs::exists(work / "DIASHORAST.DBF"));
+    EXPECT_TRUE(test::Temporales(work.string()).empty());
+
+    // A directory where ASIGT.DBF should go is found before anything changes.
+    fs::create_directories(work / "ASIGT.DBF" / "dentro");
+    const std::string antes = test::ReadFile(work / "GRUPOST.DBF");
+    prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
+    EXPECT_THROW(Imp().BExportarClick(), Error);
+    EXPECT_EQ(test::ReadFile(work / "GRUPOST.DBF"), antes);
 }
 
 TEST(ConvertirHoras, AcceptsEitherDecimalSeparator)

@@ -1,8 +1,10 @@
 #include "IniFile.h"
 
+#include "Corte.h"
 #include "Error.h"
 #include "TempDir.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -87,10 +89,21 @@ TEST(IniFile, FailedWriteKeepsTheOldFile)
 {
     test::TempDir dir;
     const auto ini = dir.write("Velorin.ini", "[Transformadores]\nTransformado=1\n");
-    // The replacement cannot be written: the old file stays as it was.
-    std::filesystem::create_directory(dir / "Velorin.ini.tmp");
-    EXPECT_THROW(ini::WriteInteger(ini, "Transformadores", "Transformado", 0), Error);
+    // The replacement cannot be written (the disk is full): the old file stays as it was, and
+    // nothing is left beside it.
+    {
+        test::FalloInyectado lleno(ENOSPC, {"write"});
+        try {
+            ini::WriteInteger(ini, "Transformadores", "Transformado", 0);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("Velorin.ini: no queda espacio en el disco"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
     EXPECT_EQ(test::ReadFile(ini), "[Transformadores]\nTransformado=1\n");
+    EXPECT_TRUE(test::Temporales(dir.path().string()).empty());
     // A file that cannot be read is not replaced.
     std::filesystem::create_directory(dir / "carpeta.ini");
     EXPECT_THROW(ini::WriteInteger(dir / "carpeta.ini", "T", "K", 0), Error);

@@ -515,7 +515,13 @@ TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
             if (count < threshold) {
                 return false;
             }
-            const bool writing = fs::exists(dir / "MATIB.MDX.tmp", ec);
+            // The index is written beside its final name, under a name of its own.
+            bool writing = false;
+            for (const auto& e : fs::directory_iterator(dir.path(), ec)) {
+                const std::string n = e.path().filename().string();
+                writing = writing || (n.rfind("MATIB.MDX.", 0) == 0 && n.size() > 14 &&
+                                      n.compare(n.size() - 4, 4, ".tmp") == 0);
+            }
             return moment == "posting"     ? !writing && flags[28] == 0
                    : moment == "announced" ? flags[28] == 1
                                            : writing;

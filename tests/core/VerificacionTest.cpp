@@ -22,6 +22,16 @@ namespace
 namespace fs = std::filesystem;
 using Fila = std::vector<std::string>;
 
+// Files left beside the document: the new one is written under a temporary name of its own.
+int Temporales(const fs::path& carpeta)
+{
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(carpeta)) {
+        n += e.path().extension() == ".tmp" ? 1 : 0;
+    }
+    return n;
+}
+
 class VerificacionTest : public ::testing::Test
 {
 protected:
@@ -116,7 +126,7 @@ TEST_F(VerificacionTest, EveryUnmatchedLookupIsCountedByKindWithItsRecords)
               std::string::npos);
     ASSERT_EQ(prompter.detalles.size(), 1u);
     EXPECT_EQ(prompter.detalles[0].rfind("5 avisos\n", 0), 0u);
-    EXPECT_FALSE(fs::exists(destino / "SolucioHorari.xml.nuevo"));
+    EXPECT_EQ(Temporales(destino), 0) << "queda un archivo temporal";
 }
 
 TEST_F(VerificacionTest, OnlyTheFirstFewRecordsAreListed)
@@ -163,7 +173,7 @@ TEST_F(VerificacionTest, DocumentThatDisagreesWithSolucNeverReplacesThePreviousO
                   "registro 2 de SOLUC. Se conserva el documento anterior.");
     }
     EXPECT_EQ(test::ReadFile(anterior), "<HORARI><SESSIONS/></HORARI>");
-    EXPECT_FALSE(fs::exists(destino / "SolucioHorari.xml.nuevo"));
+    EXPECT_EQ(Temporales(destino), 0) << "queda un archivo temporal";
 
     // A value that differs from what the lookup gives.
     s.setAttribute("materia", "9999");

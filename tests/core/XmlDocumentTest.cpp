@@ -1,8 +1,10 @@
 #include "XmlDocument.h"
 
+#include "Corte.h"
 #include "Error.h"
 #include "TempDir.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -360,10 +362,20 @@ TEST(XmlDocumentTest, FailedSaveKeepsOldFile)
     TempDir dir;
     const Document doc = BuildHorari();
     const auto old = dir.write("horari.xml", "<ANTIC/>");
-    // A directory in the place of the temporary file makes the write fail, even for root.
-    std::filesystem::create_directory(dir / "horari.xml.tmp");
-    EXPECT_THROW(doc.save(old), Error);
+    // A write past the file-size limit fails (even for root): the message says so in Spanish,
+    // the old file stays and nothing is left beside it.
+    {
+        test::FalloInyectado limite(EFBIG, {"write"});
+        try {
+            doc.save(old);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("horari.xml: archivo demasiado grande"), std::string::npos)
+                << e.what();
+        }
+    }
     EXPECT_EQ(ReadFile(old), "<ANTIC/>");
+    EXPECT_TRUE(test::Temporales(dir.path().string()).empty());
 
     EXPECT_THROW(doc.save(dir / "falta" / "horari.xml"), Error);
     EXPECT_FALSE(std::filesystem::exists(dir / "falta"));
@@ -372,7 +384,6 @@ TEST(XmlDocumentTest, FailedSaveKeepsOldFile)
     // permission bits.
 #ifndef _WIN32
     if (::geteuid() != 0) {
-        std::filesystem::remove(dir / "horari.xml.tmp");
         std::filesystem::permissions(dir.path(),
                                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         EXPECT_THROW(doc.save(old), Error);

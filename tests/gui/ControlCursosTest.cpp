@@ -1,6 +1,7 @@
 #include "ControlCursos.h"
 
 #include "Banco.h"
+#include "Corte.h"
 #include "Cursos.h"
 #include "DbfTable.h"
 #include "Error.h"
@@ -12,6 +13,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
+#include <cerrno>
 #include <deque>
 
 using namespace zendral;
@@ -378,12 +380,12 @@ void ControlCursosTest::errorAlGuardar()
 {
     Banco b;
     TMForm& f = b.Crear({QStringLiteral("exportar"), QStringLiteral("1F2E")});
-    std::unique_ptr<dbf::Table> otro;
+    std::unique_ptr<test::FalloInyectado> lleno;
     bool cerrado = false;
     b.prompter.respuestas = {ElegirArchivo(b.centro), EnDialogo([&](TControlCursos& d) {
-                                 // Somebody else reads CURSOST: the row left cannot be saved.
-                                 otro = std::make_unique<dbf::Table>("otro", b.work, "CURSOST");
-                                 otro->Open(false);
+                                 // The disk is full: the row left cannot be saved.
+                                 lleno = std::make_unique<test::FalloInyectado>(
+                                     ENOSPC, std::vector<std::string>{"pwrite"});
                                  Escribir(d, 0, 2, "ESO");
                                  Escribir(d, 0, 3, "1");
                                  cerrado = !d.isVisible() && d.result() == QDialog::Rejected;
@@ -399,7 +401,7 @@ void ControlCursosTest::errorAlGuardar()
     QVERIFY(f.isVisible());
     QVERIFY(!b.Existe("GRUPOST.DBF"));
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    otro.reset();
+    lleno.reset();
     f.close();
     QCOMPARE(b.Resultado(), std::string("[Transformadores]\r\nTransformado=0\r\n"));
 }

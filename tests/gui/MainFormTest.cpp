@@ -340,8 +340,9 @@ void MainFormTest::errorEnElProceso_data()
     QTest::addColumn<QByteArray>("documento");
     QTest::addColumn<bool>("sinTrabajo");
     QTest::addColumn<QStringList>("enElMensaje");
-    // The working directory is gone: the first stage cannot create its table.
-    QTest::newRow("tabla que no se crea") << QByteArray(kCentro) << true << QStringList{"ASIGNOMT"};
+    // The working directory is gone: the run says so before any stage.
+    QTest::newRow("sin directorio de trabajo")
+        << QByteArray(kCentro) << true << QStringList{"No existe el directorio de trabajo", "VTEMP"};
     // The document's error is told with its file and line.
     QTest::newRow("documento mal formado")
         << QByteArray("<CENTRE>\n<CURSOS>\n</CENTRE>\n") << false << QStringList{"documento.xml", "línea 3"};

@@ -12,11 +12,16 @@ namespace
 
 std::string ShellQuoted(const std::string& s)
 {
+#ifdef _WIN32
+    // cmd.exe: double quotes (paths hold no quotes of their own).
+    return "\"" + s + "\"";
+#else
     std::string out = "'";
     for (const char ch : s) {
         out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
     }
     return out + "'";
+#endif
 }
 
 } // namespace
@@ -37,6 +42,10 @@ ToolOutput RunTool(const std::vector<std::string>& arguments)
         command += ShellQuoted(argument) + " ";
     }
     command += "2>&1";
+#ifdef _WIN32
+    // cmd.exe /c drops the first and the last quote of a line that starts with one.
+    command = "\"" + command + "\"";
+#endif
     ToolOutput result;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {

@@ -1,0 +1,16 @@
+#include "SistemaComun.h"
+
+namespace zendral::sistema
+{
+namespace
+{
+
+Corte g_corte = nullptr;
+
+} // namespace
+
+void FijarCorte(Corte corte) { g_corte = corte; }
+
+int AntesDeCambiar(const char* llamada) { return g_corte != nullptr ? g_corte(llamada) : 0; }
+
+} // namespace zendral::sistema

@@ -1,0 +1,326 @@
+// The faults a run must not have, each with its reproducer: a document that is not a centre
+// document, a table held by another program, write failures, leftover temporary files that are
+// links; and the way back (copias, restaurar) from the command line.
+#include "Cli.h"
+#include "Copias.h"
+#include "Corte.h"
+#include "DbfTable.h"
+#include "Error.h"
+#include "Sistema.h"
+#include "Tablas.h"
+#include "TempDir.h"
+#include "Velorin.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+#ifndef _WIN32
+#include <sys/file.h>
+#endif
+
+namespace zendral::cli
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+
+const fs::path kSamples = fs::path(ZENDRAL_SOURCE_DIR) / "samples";
+
+struct Salida
+{
+    int codigo;
+    std::string out;
+    std::string err;
+};
+
+Salida Ejecutar(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int codigo = RunCli(args, out, err);
+    return {codigo, out.str(), err.str()};
+}
+
+using Conjunto = std::map<std::string, std::string>;
+
+// Every file of the working directory but our own folder, with its bytes.
+Conjunto Archivos(const fs::path& dir)
+{
+    Conjunto c;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        if (e.is_regular_file()) {
+            c[e.path().filename().string()] = test::ReadFile(e.path());
+        }
+    }
+    return c;
+}
+
+class SalvaguardaTest : public ::testing::Test
+{
+protected:
+    SalvaguardaTest() { fs::create_directory(work); }
+
+    Salida Importar(const fs::path& centro, std::vector<std::string> mas = {})
+    {
+        std::vector<std::string> args = {"exportar",    centro.string(), "--dir",
+                                         work.string(), "--cursos",      (kSamples / "cursos.csv").string()};
+        args.insert(args.end(), mas.begin(), mas.end());
+        return Ejecutar(args);
+    }
+
+    test::TempDir dir;
+    fs::path work = dir / "VTEMP";
+};
+
+TEST_F(SalvaguardaTest, DocumentThatIsNotACentreTouchesNothing)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    const Conjunto antes = Archivos(work);
+    const std::pair<std::string, std::string> documentos[] = {
+        {"SolucioHorari.xml", "<HORARI><SESSIONS/></HORARI>"},
+        {"otro.xml", "<?xml version=\"1.0\"?><CENTROS><CENTRE/></CENTROS>"},
+        {"prefijo.xml", "<g:CENTRE xmlns:g=\"urn:gestib\"><g:MATERIES/></g:CENTRE>"},
+    };
+    for (const auto& [nombre, texto] : documentos) {
+        const auto s = Importar(dir.write(nombre, texto));
+        EXPECT_EQ(s.codigo, 1) << nombre;
+        const std::string raiz = nombre == "SolucioHorari.xml" ? "HORARI"
+                                 : nombre == "otro.xml"        ? "CENTROS"
+                                                               : "g:CENTRE";
+        EXPECT_NE(s.err.find("El archivo " + (dir / nombre).string() +
+                             " no es un documento de centro de GestIB: su elemento raíz es " + raiz),
+                  std::string::npos)
+            << s.err;
+        EXPECT_TRUE(s.out.empty());
+    }
+    EXPECT_EQ(Archivos(work), antes);
+    // Nothing was about to change: no copy, no marker.
+    EXPECT_TRUE(copias::Listar(work).empty());
+    EXPECT_FALSE(copias::AvisoInterrumpido(work));
+    // A centre document without sections is still imported, as empty tables.
+    const auto s = Importar(dir.write("vacio.xml", "<CENTRE/>"));
+    EXPECT_EQ(s.codigo, 0) << s.err;
+    EXPECT_NE(s.out.find("  PROFT: 0 registros"), std::string::npos);
+}
+
+TEST_F(SalvaguardaTest, HeldTableStopsTheRunBeforeAnythingChanges)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    const Conjunto antes = Archivos(work);
+    // Another program's lock, taken through an open of its own (a lock of this process through
+    // another descriptor conflicts like one of another process).
+    for (const char* archivo : {"PROFT.DBF", "MATIB.MDX", "DIASHORAST.DBF"}) {
+        const int fd = sistema::Abrir(work / archivo, sistema::Apertura::LecturaEscritura);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(sistema::Bloquear(fd, false), 0);
+        const auto s = Importar(kSamples / "centre.xml", {"--sin-lineas"});
+        sistema::Cerrar(fd);
+        EXPECT_EQ(s.codigo, 1);
+        const std::string nombre(archivo);
+        const std::string esperado =
+            nombre.ends_with(".DBF")
+                ? "La tabla " + nombre.substr(0, nombre.size() - 4) + " está en uso por otro programa\n"
+                : "El archivo MATIB.MDX está en uso por otro programa\n";
+        EXPECT_EQ(s.err, esperado);
+        EXPECT_EQ(Archivos(work), antes) << archivo;
+        EXPECT_TRUE(copias::Listar(work).empty());
+    }
+
+    // The export takes its six tables first too.
+    host::LlenarDiasHoras(work, 8, false);
+    host::GenerarSoluc(work, {});
+    const fs::path saga = dir / "saga";
+    fs::create_directory(saga);
+    const int fd = sistema::Abrir(work / "DIASHORAST.DBF", sistema::Apertura::LecturaEscritura);
+    ASSERT_EQ(sistema::Bloquear(fd, true), 0);
+    auto s = Ejecutar({"importar", saga.string(), "--dir", work.string()});
+    sistema::Cerrar(fd);
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err, "La tabla DIASHORAST está en uso por otro programa\n");
+    EXPECT_TRUE(fs::is_empty(saga));
+    s = Ejecutar({"importar", saga.string(), "--dir", work.string()});
+    EXPECT_EQ(s.codigo, 0) << s.err;
+}
+
+#ifndef _WIN32
+TEST_F(SalvaguardaTest, FlockLocksAreHonoured)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    const Conjunto antes = Archivos(work);
+    const int fd = sistema::Abrir(work / "AULAT.DBF", sistema::Apertura::Lectura);
+    ASSERT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
+    const auto s = Importar(kSamples / "centre.xml");
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err, "La tabla AULAT está en uso por otro programa\n");
+    EXPECT_EQ(Archivos(work), antes);
+    // Our own table opens keep the other program out in turn.
+    dbf::Table t("t", work, "AULAT");
+    EXPECT_THROW(t.Open(true), Error);
+    ::flock(fd, LOCK_UN);
+    t.Open(true);
+    const int otro = sistema::Abrir(work / "AULAT.DBF", sistema::Apertura::Lectura);
+    EXPECT_NE(::flock(otro, LOCK_SH | LOCK_NB), 0);
+    t.Close();
+    EXPECT_EQ(::flock(otro, LOCK_SH | LOCK_NB), 0);
+    sistema::Cerrar(otro);
+    sistema::Cerrar(fd);
+}
+#endif
+
+TEST_F(SalvaguardaTest, WriteFailuresEndTheRunInSpanishAndKeepThePreviousFiles)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    const Conjunto antes = Archivos(work);
+    const std::pair<int, std::string> fallos[] = {
+        {EFBIG, "archivo demasiado grande"},
+        {ENOSPC, "no queda espacio en el disco"},
+#ifdef EDQUOT
+        {EDQUOT, "se ha superado la cuota de disco"},
+#endif
+    };
+    for (const auto& [err, motivo] : fallos) {
+        // The table writes of the run: the first batch of PROFT's records.
+        Salida s;
+        {
+            test::FalloInyectado fallo(err, {"pwrite"}, 5);
+            s = Importar(kSamples / "centre.xml");
+        }
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_NE(s.err.find(motivo), std::string::npos) << s.err;
+        EXPECT_TRUE(test::Temporales(work.string()).empty());
+        EXPECT_FALSE(copias::AvisoInterrumpido(work));
+        // Velorin changes a table the run did not replace, in place: the copy keeps its own bytes.
+        {
+            dbf::Table t("t", work, "DIASHORAST");
+            t.Open();
+            t.Append();
+            t.FieldByName("DIHO").SetAsString("11");
+            t.Post();
+            t.Close();
+        }
+        // What was replaced before the failure goes back with restaurar.
+        ASSERT_EQ(Ejecutar({"restaurar", "--dir", work.string()}).codigo, 0);
+        EXPECT_EQ(Archivos(work), antes);
+    }
+
+    // The timetable document: the previous one stays, and nothing beside it.
+    host::LlenarDiasHoras(work, 8, false);
+    host::GenerarSoluc(work, {});
+    const fs::path saga = dir / "saga";
+    fs::create_directory(saga);
+    ASSERT_EQ(Ejecutar({"importar", saga.string(), "--dir", work.string()}).codigo, 0);
+    const std::string documento = test::ReadFile(saga / "SolucioHorari.xml");
+    Salida s;
+    {
+        test::FalloInyectado fallo(EFBIG, {"write"}, 1);
+        s = Ejecutar({"importar", saga.string(), "--dir", work.string()});
+    }
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err, "No se puede escribir el archivo " + (saga / "SolucioHorari.xml").string() +
+                         ": archivo demasiado grande\n");
+    EXPECT_EQ(test::ReadFile(saga / "SolucioHorari.xml"), documento);
+    EXPECT_TRUE(test::Temporales(saga.string()).empty());
+}
+
+#ifndef _WIN32
+TEST_F(SalvaguardaTest, LeftoverTemporaryLinkIsNeverFollowed)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    host::LlenarDiasHoras(work, 8, false);
+    host::GenerarSoluc(work, {});
+    const fs::path saga = dir / "saga";
+    fs::create_directory(saga);
+    const auto victima = dir.write("victima.txt", "no tocar");
+    fs::create_symlink(victima, saga / "SolucioHorari.xml.tmp");
+    const auto s = Ejecutar({"importar", saga.string(), "--dir", work.string()});
+    EXPECT_EQ(s.codigo, 0) << s.err;
+    EXPECT_EQ(test::ReadFile(victima), "no tocar");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(saga / "SolucioHorari.xml")));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(saga / "SolucioHorari.xml.tmp")));
+
+    // Beside the tables too: a link where a temporary name could fall is left as it is.
+    fs::create_symlink(victima, work / "PROFT.DBF.tmp");
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    EXPECT_EQ(test::ReadFile(victima), "no tocar");
+}
+#endif
+
+TEST_F(SalvaguardaTest, CopiesListAndRestoreRoundTrip)
+{
+    auto s = Ejecutar({"copias", "--dir", work.string()});
+    EXPECT_EQ(s.codigo, 0);
+    EXPECT_EQ(s.out, "No hay ninguna copia de las tablas.\n");
+    EXPECT_EQ(Ejecutar({"restaurar", "--dir", work.string()}).codigo, 1);
+
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    const Conjunto primera = Archivos(work);
+    ASSERT_EQ(Importar(kSamples / "centre.xml", {"--sin-lineas"}).codigo, 0);
+    const Conjunto segunda = Archivos(work);
+    ASSERT_NE(primera, segunda);
+
+    s = Ejecutar({"copias", "--dir", work.string()});
+    ASSERT_EQ(s.codigo, 0);
+    EXPECT_NE(s.out.find("importación  centre.xml"), std::string::npos) << s.out;
+    EXPECT_NE(
+        s.out.find(
+            "ASIGNOMT 47, PROFT 25, AULAT 16, CURSOST 6, GRUPOST 15, MATIB 43, ASIGT 120, DIASHORAST 0"),
+        std::string::npos)
+        << s.out;
+
+    // Restoring puts the first set back and keeps the second as a copy of its own, which a
+    // second restore (by name) brings back: a restore can be undone.
+    s = Ejecutar({"restaurar", "--dir", work.string()});
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_EQ(Archivos(work), primera);
+    const auto lista = copias::Listar(work);
+    ASSERT_EQ(lista.size(), 2u);
+    EXPECT_NE(lista[0].motivo.find("antes de restaurar"), std::string::npos);
+    s = Ejecutar({"restaurar", lista[0].nombre, "--dir", work.string()});
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_EQ(Archivos(work), segunda);
+    s = Ejecutar({"restaurar", "19990101-000000", "--dir", work.string()});
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_NE(s.err.find("No existe la copia 19990101-000000"), std::string::npos) << s.err;
+
+    // The copies are files of their own: changing a table in place leaves them as they were.
+    {
+        dbf::Table t("t", work, "DIASHORAST");
+        t.Open();
+        t.Append();
+        t.FieldByName("DIHO").SetAsString("11");
+        t.Post();
+        t.Close();
+    }
+    s = Ejecutar({"restaurar", lista[1].nombre, "--dir", work.string()});
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_EQ(Archivos(work), primera);
+
+    // The newest ten are kept.
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_EQ(Importar(kSamples / "centre.xml", {"--sin-lineas"}).codigo, 0);
+    }
+    EXPECT_EQ(copias::Listar(work).size(), copias::kCopiasGuardadas);
+}
+
+TEST_F(SalvaguardaTest, InterruptedRunIsToldOnEveryCommand)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    dir.write("VTEMP/zendral/proceso-en-curso.txt", "proceso=importación\ninicio=10/12/2026 03:00:00\n");
+    for (const std::vector<std::string>& orden :
+         {std::vector<std::string>{"copias", "--dir", work.string()},
+          std::vector<std::string>{"importar", (dir / "no.xml").string(), "--dir", work.string()}}) {
+        const auto s = Ejecutar(orden);
+        EXPECT_NE(s.err.find("¡Atención! Una importación de las tablas de Velorin empezada el 10/12/2026 "
+                             "03:00:00 no terminó"),
+                  std::string::npos)
+            << s.err;
+    }
+    // A restore that ends removes it.
+    EXPECT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    EXPECT_FALSE(copias::AvisoInterrumpido(work));
+}
+
+} // namespace
+} // namespace zendral::cli

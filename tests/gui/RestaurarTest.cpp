@@ -1,0 +1,254 @@
+// The way back in the desktop program: the context menu's restore dialog, the question after a
+// failed import, the notice of a run that did not end, and none of it when Velorin started the
+// tool.
+#include "Restaurar.h"
+
+#include "Banco.h"
+#include "Copias.h"
+#include "Corte.h"
+#include "Cursos.h"
+#include "MainForm.h"
+#include "Sistema.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <cerrno>
+#include <map>
+
+using namespace zendral;
+using namespace zendral::test;
+
+namespace
+{
+
+namespace fs = std::filesystem;
+
+const QString kVolver = QStringLiteral("Zendral|¿Quiere volver a las tablas de antes de esta importación?");
+
+std::map<std::string, std::string> Tablas(const fs::path& dir)
+{
+    std::map<std::string, std::string> t;
+    for (const auto& archivo : copias::Archivos()) {
+        if (fs::exists(dir / archivo)) {
+            t[archivo] = ReadFile(dir / archivo);
+        }
+    }
+    return t;
+}
+
+GuiPrompter::Respuesta Rellenar()
+{
+    return EnDialogo([](TControlCursos& d) {
+        Escribir(d, 0, ModeloCursos::kNivel, QStringLiteral("ESO"));
+        Escribir(d, 0, ModeloCursos::kCurso, QStringLiteral("1"));
+        Escribir(d, 1, ModeloCursos::kNivel, QStringLiteral("BAT"));
+        Escribir(d, 1, ModeloCursos::kCurso, QStringLiteral("1"));
+        Pulsar(d, "BitBtn1");
+    });
+}
+
+// A whole centre import started by hand: file, courses, lines, the end.
+void Importar(Banco& b, TMForm& f)
+{
+    b.prompter.respuestas = {ElegirArchivo(b.centro), Rellenar(), Pulsar(), Pulsar()};
+    f.BExportarClick();
+    QVERIFY(b.prompter.respuestas.empty());
+}
+
+// The same centre with other names: every table but DIASHORAST changes.
+void OtroCentro(Banco& b)
+{
+    std::string texto = kCentro;
+    for (std::size_t at = 0; (at = texto.find("descripcio=\"", at)) != std::string::npos; at += 12) {
+        texto.insert(at + 12, "Nou ");
+    }
+    b.dir.write("VTEMP/saga/centre.xml", texto);
+}
+
+} // namespace
+
+class RestaurarTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void restaurarDesdeElMenu();
+    void errorOfreceVolver();
+    void avisoDeProcesoInterrumpido();
+    void anfitrionNoVeNadaNuevo();
+};
+
+void RestaurarTest::restaurarDesdeElMenu()
+{
+    Banco b;
+    TMForm& f = b.Crear();
+    Importar(b, f);
+    const auto antes = Tablas(b.work);
+    OtroCentro(b);
+    Importar(b, f);
+    QVERIFY(Tablas(b.work) != antes);
+
+    // The context menu holds the one action; the dialog lists the copy, newest first.
+    QCOMPARE(f.contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(f.actions().size(), 1);
+    QAction* accion = f.actions().front();
+    QCOMPARE(accion->text(), QStringLiteral("Restaurar tablas anteriores…"));
+    int copias = 0;
+    QString primera;
+    QString cancelar;
+    b.prompter.vistos.clear();
+    b.prompter.respuestas = {
+        [&](QDialog& d) -> int {
+            copias = dynamic_cast<DialogoRestaurar&>(d).Copias();
+            primera = d.findChild<QListWidget*>(QStringLiteral("ListaCopias"))->item(0)->text();
+            cancelar = d.findChild<QPushButton*>(QStringLiteral("BCancelar"))->text();
+            d.findChild<QPushButton*>(QStringLiteral("BRestaurar"))->click();
+            return d.result();
+        },
+        Pulsar()};
+    accion->trigger();
+    QVERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(copias, 1);
+    QVERIFY2(primera.contains(QStringLiteral("centre.xml")), qPrintable(primera));
+    QCOMPARE(cancelar, QStringLiteral("Cancelar"));
+    QCOMPARE(b.prompter.vistos.size(), 2);
+    QCOMPARE(b.prompter.vistos[0], QStringLiteral("Restaurar tablas anteriores"));
+    QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("Se han restaurado las tablas")),
+             qPrintable(b.prompter.vistos[1]));
+    QVERIFY(Tablas(b.work) == antes);
+
+    // Cancelar changes nothing.
+    const auto ahora = Tablas(b.work);
+    b.prompter.respuestas = {[](QDialog& d) -> int {
+        d.findChild<QPushButton*>(QStringLiteral("BCancelar"))->click();
+        return d.result();
+    }};
+    accion->trigger();
+    QVERIFY(b.prompter.respuestas.empty());
+    QVERIFY(Tablas(b.work) == ahora);
+    QCOMPARE(copias::Listar(b.work).size(), std::size_t{2});
+}
+
+void RestaurarTest::errorOfreceVolver()
+{
+    Banco b;
+    TMForm& f = b.Crear();
+    Importar(b, f);
+    const auto antes = Tablas(b.work);
+    OtroCentro(b);
+    // PROFT cannot be put in place: ASIGNOMT was already replaced. The renames before it: the
+    // copy's description and folder, the marker, ASIGNOMT.
+    b.prompter.vistos.clear();
+    b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::Yes), Pulsar()};
+    {
+        FalloInyectado fallo(EIO, {"rename"}, 5, 1);
+        f.BExportarClick();
+    }
+    QVERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(b.prompter.vistos.size(), 4);
+    QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("PROFT")), qPrintable(b.prompter.vistos[1]));
+    QCOMPARE(b.prompter.vistos[2], kVolver);
+    QVERIFY2(b.prompter.vistos[3].contains(QStringLiteral("Se han restaurado")),
+             qPrintable(b.prompter.vistos[3]));
+    QVERIFY(Tablas(b.work) == antes);
+
+    // Answered "No", the tables stay as the failed run left them.
+    b.prompter.vistos.clear();
+    b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::No)};
+    {
+        FalloInyectado fallo(EIO, {"rename"}, 5, 1);
+        f.BExportarClick();
+    }
+    QVERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(b.prompter.vistos.size(), 3);
+    QVERIFY(Tablas(b.work).at("ASIGNOMT.DBF") != antes.at("ASIGNOMT.DBF"));
+    QCOMPARE(Tablas(b.work).at("PROFT.DBF"), antes.at("PROFT.DBF"));
+
+    // An error before anything changed (a held table) asks nothing.
+    b.prompter.vistos.clear();
+    const int fd = sistema::Abrir(b.work / "AULAT.DBF", sistema::Apertura::LecturaEscritura);
+    QCOMPARE(sistema::Bloquear(fd, false), 0);
+    b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar()};
+    f.BExportarClick();
+    sistema::Cerrar(fd);
+    QCOMPARE(b.prompter.vistos.size(), 2);
+    QCOMPARE(b.prompter.vistos[1], QStringLiteral("Zendral|La tabla AULAT está en uso por otro programa"));
+}
+
+void RestaurarTest::avisoDeProcesoInterrumpido()
+{
+    Banco b;
+    {
+        TMForm& f = b.Crear();
+        Importar(b, f);
+    }
+    const auto antes = Tablas(b.work);
+    OtroCentro(b);
+    {
+        // A run killed half-way: ASIGNOMT replaced, the marker left behind.
+        TMForm& f = b.Crear();
+        b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::No)};
+        FalloInyectado fallo(EIO, {"unlink", "rename"}, 7, 1);
+        f.BExportarClick();
+    }
+    b.dir.write("VTEMP/zendral/proceso-en-curso.txt", "proceso=importación\ninicio=10/12/2026 03:00:00\n");
+    QVERIFY(copias::AvisoInterrumpido(b.work).has_value());
+
+    // Started by hand: told once, at the first showing, with the way back.
+    b.prompter.vistos.clear();
+    TMForm& f = b.Crear();
+    b.prompter.respuestas = {Pulsar(QMessageBox::Yes),
+                             [](QDialog& d) -> int {
+                                 d.findChild<QPushButton*>(QStringLiteral("BRestaurar"))->click();
+                                 return d.result();
+                             },
+                             Pulsar()};
+    f.show();
+    QTRY_VERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(b.prompter.vistos.size(), 3);
+    QVERIFY2(b.prompter.vistos[0].contains(QStringLiteral("no terminó")), qPrintable(b.prompter.vistos[0]));
+    QVERIFY2(b.prompter.vistos[0].contains(QStringLiteral("10/12/2026 03:00:00")),
+             qPrintable(b.prompter.vistos[0]));
+    QVERIFY(Tablas(b.work) == antes);
+    QVERIFY(!copias::AvisoInterrumpido(b.work).has_value());
+    f.hide();
+    f.show();
+    QTest::qWait(20);
+    QCOMPARE(b.prompter.vistos.size(), 3);
+    QCOMPARE(b.prompter.sinRespuesta, 0);
+}
+
+void RestaurarTest::anfitrionNoVeNadaNuevo()
+{
+    Banco b;
+    {
+        TMForm& f = b.Crear();
+        Importar(b, f);
+    }
+    OtroCentro(b);
+    b.dir.write("VTEMP/zendral/proceso-en-curso.txt", "proceso=importación\n");
+    b.prompter.vistos.clear();
+    TMForm& f = b.Crear({QStringLiteral("exportar"), QStringLiteral("1F2E")});
+    QVERIFY(f.actions().isEmpty());
+    QVERIFY(f.contextMenuPolicy() != Qt::ActionsContextMenu);
+    // A failed run after the copy: the error box, and nothing more; the window stays open and the
+    // result code keeps its value.
+    b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar()};
+    {
+        FalloInyectado fallo(EIO, {"rename"}, 5, 1);
+        f.show();
+        QTRY_VERIFY(b.prompter.respuestas.empty());
+        QTest::qWait(20);
+    }
+    QCOMPARE(b.prompter.vistos.size(), 2);
+    QCOMPARE(b.prompter.vistos[0], QStringLiteral("Archivo XML"));
+    QVERIFY(b.prompter.vistos[1].contains(QStringLiteral("PROFT")));
+    QCOMPARE(b.prompter.sinRespuesta, 0);
+    QVERIFY(f.isVisible());
+    f.close();
+    QCOMPARE(b.Resultado(), std::string("[Transformadores]\r\nTransformado=0\r\n"));
+}
+
+QTEST_MAIN(RestaurarTest)
+#include "RestaurarTest.moc"
