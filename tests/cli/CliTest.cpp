@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "DbfRead.h"
+#include "ExternalTool.h"
 #include "TempDir.h"
 #include "Velorin.h"
 
@@ -168,8 +169,8 @@ TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
                   "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() + "\n");
     }
     EXPECT_EQ(test::ReadFile(cualquiera), "no es XML");
-    EXPECT_EQ(
-        std::system(("/usr/bin/xmllint --noout '" + (saga / "SolucioHorari.xml").string() + "'").c_str()), 0);
+    const test::ToolOutput xmllint = test::RunTool({"/usr/bin/xmllint", "--noout", (saga / "SolucioHorari.xml").string()});
+    EXPECT_TRUE(xmllint.ok) << xmllint.Text();
 }
 
 TEST_F(CliTest, MissingWorkingDirectoryIsAnError)

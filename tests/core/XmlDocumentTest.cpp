@@ -1,6 +1,7 @@
 #include "XmlDocument.h"
 
 #include "Error.h"
+#include "ExternalTool.h"
 #include "TempDir.h"
 
 #include <chrono>
@@ -318,7 +319,8 @@ TEST(XmlDocumentTest, WritesBuiltDocumentExactly)
     const auto file = dir / "horari.xml";
     doc.save(file);
     EXPECT_EQ(ReadFile(file), kHorari);
-    EXPECT_EQ(std::system(("/usr/bin/xmllint --noout '" + file.string() + "'").c_str()), 0);
+    const test::ToolOutput xmllint = test::RunTool({"/usr/bin/xmllint", "--noout", file.string()});
+    EXPECT_TRUE(xmllint.ok) << xmllint.Text();
     EXPECT_EQ(Document::load(file).toString(), kHorari);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -26,6 +27,10 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The number the file system knows the file by (its inode on Linux, its file index on Windows):
+// it changes when the file is replaced by another. 0 when the file cannot be opened.
+std::uint64_t FileIdentity(const std::filesystem::path& file);
 
 // Reads a whole file as bytes.
 std::string ReadFile(const std::filesystem::path& file);
