@@ -32,6 +32,9 @@ std::int64_t Escribir(int fd, const void* datos, std::size_t tam);
 // The same at an absolute offset, without moving anything a later Leer or Escribir uses.
 std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion);
 std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion);
+// How many write calls Escribir and EscribirEn have made to the system in this process: how
+// tests measure batching where the system keeps no count of its own (Wine).
+std::uint64_t LlamadasEscritura();
 
 // Size of the open file, or -1 with errno set; `normal` tells whether it is a regular file.
 std::int64_t Tamano(int fd, bool& normal);

@@ -1,5 +1,6 @@
 #include "Sistema.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,6 +8,12 @@
 
 namespace zendral::sistema
 {
+namespace
+{
+
+std::atomic<std::uint64_t> llamadasEscritura{0};
+
+} // namespace
 
 int Abrir(const std::filesystem::path& archivo, Apertura apertura)
 {
@@ -24,11 +31,17 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
     return -1;
 }
 
+std::uint64_t LlamadasEscritura() { return llamadasEscritura; }
+
 int Cerrar(int fd) { return ::close(fd); }
 
 std::int64_t Leer(int fd, void* datos, std::size_t tam) { return ::read(fd, datos, tam); }
 
-std::int64_t Escribir(int fd, const void* datos, std::size_t tam) { return ::write(fd, datos, tam); }
+std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
+{
+    ++llamadasEscritura;
+    return ::write(fd, datos, tam);
+}
 
 std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion)
 {
@@ -37,6 +50,7 @@ std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion
 
 std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion)
 {
+    ++llamadasEscritura;
     return ::pwrite(fd, datos, tam, static_cast<off_t>(posicion));
 }
 

@@ -1,5 +1,6 @@
 #include "Sistema.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
@@ -12,6 +13,8 @@ namespace zendral::sistema
 {
 namespace
 {
+
+std::atomic<std::uint64_t> llamadasEscritura{0};
 
 // The errno value our messages know for a Windows error code.
 int Errno(DWORD error)
@@ -112,8 +115,11 @@ std::int64_t Leer(int fd, void* datos, std::size_t tam)
     return n;
 }
 
+std::uint64_t LlamadasEscritura() { return llamadasEscritura; }
+
 std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
 {
+    ++llamadasEscritura;
     DWORD n = 0;
     if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, nullptr)) {
         return Falla();
@@ -133,6 +139,7 @@ std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion
 
 std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion)
 {
+    ++llamadasEscritura;
     OVERLAPPED o = En(posicion);
     DWORD n = 0;
     if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, &o)) {

@@ -169,7 +169,8 @@ TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
                   "Proceso finalizado\n  485 sesiones en " + (saga / "SolucioHorari.xml").string() + "\n");
     }
     EXPECT_EQ(test::ReadFile(cualquiera), "no es XML");
-    const test::ToolOutput xmllint = test::RunTool({"/usr/bin/xmllint", "--noout", (saga / "SolucioHorari.xml").string()});
+    const test::ToolOutput xmllint =
+        test::RunTool({"/usr/bin/xmllint", "--noout", (saga / "SolucioHorari.xml").string()});
     EXPECT_TRUE(xmllint.ok) << xmllint.Text();
 }
 

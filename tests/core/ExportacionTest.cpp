@@ -122,7 +122,8 @@ TEST_F(ExportacionTest, SessionsCarryGestibCodesInAttributeOrder)
         "<SESSIO placa=\"P-mar\" curs=\"C1\" grup=\"G2\" dia=\"\" hora=\"\" durada=\"\" "
         "aula=\"Laboratori &amp; &quot;química&quot;\" materia=\"2063541\" activitat=\"\"/>"
         "</SESSIONS></HORARI>");
-    const test::ToolOutput xmllint = test::RunTool({"/usr/bin/xmllint", "--noout", (destino / kArchivoHorario).string()});
+    const test::ToolOutput xmllint =
+        test::RunTool({"/usr/bin/xmllint", "--noout", (destino / kArchivoHorario).string()});
     EXPECT_TRUE(xmllint.ok) << xmllint.Text();
     EXPECT_EQ(test::ReadFile(destino / "elegido.xml"), "esto no es XML");
 }

@@ -8,6 +8,7 @@
 #include "Importacion.h"
 #include "MdxRead.h"
 #include "ScriptedPrompter.h"
+#include "Sistema.h"
 #include "Tablas.h"
 #include "TempDir.h"
 #include "XBaseRead.h"
@@ -50,8 +51,7 @@ std::string Hex(std::string_view listing)
 std::string Today()
 {
     const std::time_t now = std::time(nullptr);
-    std::tm t = {};
-    localtime_r(&now, &t);
+    const std::tm t = sistema::HoraLocal(now);
     return {static_cast<char>(t.tm_year), static_cast<char>(t.tm_mon + 1), static_cast<char>(t.tm_mday)};
 }
 
@@ -343,7 +343,8 @@ TEST(MdxUpkeepTest, PostsThatChangeKeysWithdrawTheIndexUntilCloseAndOtherEditsLe
     t.Post();
     ExpectAnnounced(dir.path(), true);
     t.Close();
-    EXPECT_EQ(test::FileIdentity(dir / "MATIB.MDX"), before) << "an edit that keeps every key does not rewrite the index";
+    EXPECT_EQ(test::FileIdentity(dir / "MATIB.MDX"), before)
+        << "an edit that keeps every key does not rewrite the index";
 
     t.Open();
     PostMatib(t, "NEW");
@@ -487,7 +488,8 @@ int WriteMatibUntilKilled(const std::vector<std::string>& args)
     }
     return 0;
 }
-[[maybe_unused]] const bool kWriteMatibUntilKilled = test::RegisterHelper("matib-writer", WriteMatibUntilKilled);
+[[maybe_unused]] const bool kWriteMatibUntilKilled =
+    test::RegisterHelper("matib-writer", WriteMatibUntilKilled);
 
 TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
 {

@@ -1,12 +1,11 @@
 #include "ExternalTool.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <map>
 #include <thread>
@@ -41,6 +40,15 @@ std::vector<std::string> Lines(const std::string& output)
     return lines;
 }
 
+std::string ShellQuoted(const std::string& s)
+{
+    std::string out = "'";
+    for (const char ch : s) {
+        out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    }
+    return out + "'";
+}
+
 #ifdef _WIN32
 
 // The independent readers are Linux programs. Under Wine a Windows program can start a Linux
@@ -70,8 +78,8 @@ UnixFileName WineUnixFileName()
     // Exported by Wine's kernel32 only: its presence is how a test knows it runs under Wine.
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     return kernel == nullptr ? nullptr
-                             : reinterpret_cast<UnixFileName>(
-                                   reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+                             : reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+                                   GetProcAddress(kernel, "wine_get_unix_file_name")));
 }
 
 // The Linux name of a Windows path ("C:\users\..." -> "/…/drive_c/users/…").
@@ -144,29 +152,35 @@ ToolOutput RunLinuxTool(const std::vector<std::string>& arguments)
     wchar_t temp[MAX_PATH + 1];
     const DWORD tempLen = GetTempPathW(MAX_PATH + 1, temp);
     static unsigned counter = 0;
-    const std::wstring base = std::wstring(temp, tempLen) + L"zendral-tool-" + std::to_wstring(GetCurrentProcessId()) +
-                              L"-" + std::to_wstring(++counter);
+    const std::wstring base = std::wstring(temp, tempLen) + L"zendral-tool-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
     const std::wstring outFile = base + L".out";
     const std::wstring statusFile = base + L".rc";
+    const std::wstring scriptFile = base + L".sh";
     DeleteFileW(outFile.c_str());
     DeleteFileW(statusFile.c_str());
 
-    std::vector<std::wstring> argv = {
-        L"/bin/sh", L"-c", L"o=$1; r=$2; shift 2; \"$@\" >\"$o\" 2>&1; echo $? >\"$r\"", L"sh",
-        Wide(UnixName(convert, outFile)), Wide(UnixName(convert, statusFile))};
+    // The command goes into a shell script rather than onto the command line: Wine would hand
+    // the arguments over in UTF-8 (a reader may need other bytes, such as windows-1252 keys),
+    // and a Windows command line holds at most 32767 characters.
+    std::string script;
     for (const std::string& argument : arguments) {
-        argv.push_back(IsWindowsPath(argument) ? Wide(UnixName(convert, Wide(argument))) : Wide(argument));
+        script += ShellQuoted(IsWindowsPath(argument) ? UnixName(convert, Wide(argument)) : argument) + " ";
     }
-    std::wstring commandLine;
-    for (const std::wstring& arg : argv) {
-        commandLine += Quoted(arg) + L" ";
+    script += ">" + ShellQuoted(UnixName(convert, outFile)) + " 2>&1\necho $? >" +
+              ShellQuoted(UnixName(convert, statusFile)) + "\n";
+    {
+        std::ofstream out(std::filesystem::path(scriptFile), std::ios::binary);
+        out << script;
     }
+    std::wstring commandLine = L"/bin/sh " + Quoted(Wide(UnixName(convert, scriptFile)));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        result.lines.push_back("cannot start /bin/sh through Wine (error " + std::to_string(GetLastError()) + ")");
+        result.lines.push_back("cannot start /bin/sh through Wine (error " + std::to_string(GetLastError()) +
+                               ")");
         return result;
     }
     CloseHandle(process.hThread);
@@ -188,18 +202,8 @@ ToolOutput RunLinuxTool(const std::vector<std::string>& arguments)
     }
     DeleteFileW(outFile.c_str());
     DeleteFileW(statusFile.c_str());
+    DeleteFileW(scriptFile.c_str());
     return result;
-}
-
-#else
-
-std::string ShellQuoted(const std::string& s)
-{
-    std::string out = "'";
-    for (const char ch : s) {
-        out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    }
-    return out + "'";
 }
 
 #endif
@@ -263,8 +267,8 @@ HelperProcess::HelperProcess(const std::string& name, const std::vector<std::str
 #ifdef _WIN32
     wchar_t self[32768];
     const DWORD len = GetModuleFileNameW(nullptr, self, 32768);
-    std::wstring commandLine = Quoted(std::wstring(self, len)) + L" " + Quoted(Wide(kHelperOption)) + L" " +
-                               Quoted(Wide(name));
+    std::wstring commandLine =
+        Quoted(std::wstring(self, len)) + L" " + Quoted(Wide(kHelperOption)) + L" " + Quoted(Wide(name));
     for (const std::string& argument : arguments) {
         commandLine += L" " + Quoted(Wide(argument));
     }
@@ -273,7 +277,8 @@ HelperProcess::HelperProcess(const std::string& name, const std::vector<std::str
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        ADD_FAILURE() << ("cannot start the helper " + name + " (error " + std::to_string(GetLastError()) + ")");
+        ADD_FAILURE() << ("cannot start the helper " + name + " (error " + std::to_string(GetLastError()) +
+                          ")");
         m_ended = true;
         return;
     }
