@@ -65,6 +65,12 @@ std::tm HoraLocal(std::time_t t);
 // The program's arguments after its name, in UTF-8. On Windows they come from the wide command
 // line, since `argv` holds them in the ANSI code page, which cannot hold every name.
 std::vector<std::string> Argumentos(int argc, char** argv);
+// A path from UTF-8 text, such as an argument. On Windows a path made from a plain string takes
+// it for the ANSI code page, which garbles names like "Dàdes €".
+inline std::filesystem::path RutaUtf8(const std::string& texto)
+{
+    return std::filesystem::path(std::u8string(texto.begin(), texto.end()));
+}
 // Makes the console show UTF-8 text as such (Windows; a terminal does already).
 void ConsolaUtf8();
 
