@@ -62,6 +62,15 @@ int Borrar(const std::filesystem::path& archivo);
 
 std::tm HoraLocal(std::time_t t);
 
+// The fixed folder where Velorin keeps its tables: C:\VTEMP on Windows. Elsewhere, where a
+// Windows Velorin runs under Wine, the same folder on Wine's C: drive, in `winePrefix`
+// (WINEPREFIX) or else in $HOME/.wine.
+std::filesystem::path DirectorioTrabajoFijo(const char* winePrefix, const char* home);
+
+// The folder that holds the running program's executable (where Velorin.ini and GestIB.chm
+// stand beside it), or an empty path when the system cannot tell.
+std::filesystem::path CarpetaEjecutable();
+
 // The program's arguments after its name, in UTF-8. On Windows they come from the wide command
 // line, since `argv` holds them in the ANSI code page, which cannot hold every name.
 std::vector<std::string> Argumentos(int argc, char** argv);

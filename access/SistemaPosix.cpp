@@ -114,4 +114,22 @@ std::vector<std::string> Argumentos(int argc, char** argv)
 
 void ConsolaUtf8() {}
 
+std::filesystem::path DirectorioTrabajoFijo(const char* winePrefix, const char* home)
+{
+    std::filesystem::path prefix;
+    if (winePrefix != nullptr && *winePrefix != '\0') {
+        prefix = winePrefix;
+    } else {
+        prefix = std::filesystem::path(home != nullptr ? home : "") / ".wine";
+    }
+    return prefix / "drive_c" / "VTEMP";
+}
+
+std::filesystem::path CarpetaEjecutable()
+{
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe.parent_path();
+}
+
 } // namespace zendral::sistema

@@ -244,4 +244,23 @@ std::vector<std::string> Argumentos(int, char**)
 
 void ConsolaUtf8() { SetConsoleOutputCP(CP_UTF8); }
 
+std::filesystem::path DirectorioTrabajoFijo(const char*, const char*) { return L"C:\\VTEMP"; }
+
+std::filesystem::path CarpetaEjecutable()
+{
+    // Long paths too: the buffer grows until the whole name fits.
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < name.size()) {
+            name.resize(n);
+            return std::filesystem::path(name).parent_path();
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
 } // namespace zendral::sistema

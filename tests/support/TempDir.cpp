@@ -51,7 +51,7 @@ TempDir::~TempDir()
 
 std::filesystem::path TempDir::write(std::string_view name, std::string_view contents) const
 {
-    const auto file = m_path / name;
+    const auto file = *this / name;
     std::ofstream out(file, std::ios::binary);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     if (!out) {

@@ -19,7 +19,11 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
+    // `name` is UTF-8 on both systems.
+    std::filesystem::path operator/(std::string_view name) const
+    {
+        return m_path / std::filesystem::path(std::u8string(name.begin(), name.end()));
+    }
 
     // Writes `contents` to a file in the directory and returns its path.
     std::filesystem::path write(std::string_view name, std::string_view contents) const;
