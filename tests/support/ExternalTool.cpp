@@ -53,12 +53,13 @@ std::string ShellQuoted(const std::string& s)
 
 // The independent readers are Linux programs. Under Wine a Windows program can start a Linux
 // program with CreateProcess, but Wine neither waits for it nor learns its exit status. So the
-// reader runs inside /bin/sh, which writes the reader's output to one file and, once the reader
-// has ended, its exit status (ending in a line feed) to another; this side waits for that file.
+// command goes into a script for /bin/sh that sends the reader's output to one file and, once the
+// reader has ended, writes its exit status (ending in a line feed) to another; this side waits
+// for that file.
 
 std::wstring Wide(const std::string& s)
 {
-    // Test code passes UTF-8; a path's narrow string is in the ANSI code page.
+    // Test code passes UTF-8; text that is not valid UTF-8 is taken in the ANSI code page.
     for (const UINT page : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
         const DWORD flags = page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
         const int n = MultiByteToWideChar(page, flags, s.data(), static_cast<int>(s.size()), nullptr, 0);
