@@ -35,6 +35,9 @@ std::int64_t Escribir(int fd, const void* datos, std::size_t tam);
 // The same at an absolute offset, without moving anything a later Leer or Escribir uses.
 std::int64_t LeerEn(int fd, void* datos, std::size_t tam, std::uint64_t posicion);
 std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_t posicion);
+// How many write calls Escribir and EscribirEn have made to the system in this process: how
+// tests measure batching where the system keeps no count of its own (Wine).
+std::uint64_t LlamadasEscritura();
 
 // Size of the open file, or -1 with errno set; `normal` tells whether it is a regular file.
 std::int64_t Tamano(int fd, bool& normal);
@@ -83,9 +86,24 @@ void FijarCorte(Corte corte);
 
 std::tm HoraLocal(std::time_t t);
 
+// The fixed folder where Velorin keeps its tables: C:\VTEMP on Windows. Elsewhere, where a
+// Windows Velorin runs under Wine, the same folder on Wine's C: drive, in `winePrefix`
+// (WINEPREFIX) or else in $HOME/.wine.
+std::filesystem::path DirectorioTrabajoFijo(const char* winePrefix, const char* home);
+
+// The folder that holds the running program's executable (where Velorin.ini and GestIB.chm
+// stand beside it), or an empty path when the system cannot tell.
+std::filesystem::path CarpetaEjecutable();
+
 // The program's arguments after its name, in UTF-8. On Windows they come from the wide command
 // line, since `argv` holds them in the ANSI code page, which cannot hold every name.
 std::vector<std::string> Argumentos(int argc, char** argv);
+// A path from UTF-8 text, such as an argument. On Windows a path made from a plain string takes
+// it for the ANSI code page, which garbles names like "Dàdes €".
+inline std::filesystem::path RutaUtf8(const std::string& texto)
+{
+    return std::filesystem::path(std::u8string(texto.begin(), texto.end()));
+}
 // Makes the console show UTF-8 text as such (Windows; a terminal does already).
 void ConsolaUtf8();
 

@@ -1,6 +1,7 @@
 #include "Sistema.h"
 #include "SistemaComun.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -32,6 +33,7 @@ bool Cortado(const char* llamada)
     }
     return false;
 }
+std::atomic<std::uint64_t> llamadasEscritura{0};
 
 } // namespace
 
@@ -60,6 +62,8 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
     return -1;
 }
 
+std::uint64_t LlamadasEscritura() { return llamadasEscritura; }
+
 int Cerrar(int fd) { return ::close(fd); }
 
 std::int64_t Leer(int fd, void* datos, std::size_t tam) { return ::read(fd, datos, tam); }
@@ -69,6 +73,7 @@ std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
     if (Cortado("write")) {
         return -1;
     }
+    ++llamadasEscritura;
     return ::write(fd, datos, tam);
 }
 
@@ -82,6 +87,7 @@ std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_
     if (Cortado("pwrite")) {
         return -1;
     }
+    ++llamadasEscritura;
     return ::pwrite(fd, datos, tam, static_cast<off_t>(posicion));
 }
 
@@ -206,5 +212,23 @@ std::vector<std::string> Argumentos(int argc, char** argv)
 }
 
 void ConsolaUtf8() {}
+
+std::filesystem::path DirectorioTrabajoFijo(const char* winePrefix, const char* home)
+{
+    std::filesystem::path prefix;
+    if (winePrefix != nullptr && *winePrefix != '\0') {
+        prefix = winePrefix;
+    } else {
+        prefix = std::filesystem::path(home != nullptr ? home : "") / ".wine";
+    }
+    return prefix / "drive_c" / "VTEMP";
+}
+
+std::filesystem::path CarpetaEjecutable()
+{
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe.parent_path();
+}
 
 } // namespace zendral::sistema

@@ -1,6 +1,7 @@
 #include "Sistema.h"
 #include "SistemaComun.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
@@ -13,6 +14,8 @@ namespace zendral::sistema
 {
 namespace
 {
+
+std::atomic<std::uint64_t> llamadasEscritura{0};
 
 // The errno value our messages know for a Windows error code.
 int Errno(DWORD error)
@@ -141,11 +144,14 @@ std::int64_t Leer(int fd, void* datos, std::size_t tam)
     return n;
 }
 
+std::uint64_t LlamadasEscritura() { return llamadasEscritura; }
+
 std::int64_t Escribir(int fd, const void* datos, std::size_t tam)
 {
     if (Cortado("write")) {
         return -1;
     }
+    ++llamadasEscritura;
     DWORD n = 0;
     if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, nullptr)) {
         return Falla();
@@ -168,6 +174,7 @@ std::int64_t EscribirEn(int fd, const void* datos, std::size_t tam, std::uint64_
     if (Cortado("pwrite")) {
         return -1;
     }
+    ++llamadasEscritura;
     OVERLAPPED o = En(posicion);
     DWORD n = 0;
     if (!WriteFile(Manejador(fd), datos, Trozo(tam), &n, &o)) {
@@ -335,5 +342,24 @@ std::vector<std::string> Argumentos(int, char**)
 }
 
 void ConsolaUtf8() { SetConsoleOutputCP(CP_UTF8); }
+
+std::filesystem::path DirectorioTrabajoFijo(const char*, const char*) { return L"C:\\VTEMP"; }
+
+std::filesystem::path CarpetaEjecutable()
+{
+    // Long paths too: the buffer grows until the whole name fits.
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < name.size()) {
+            name.resize(n);
+            return std::filesystem::path(name).parent_path();
+        }
+        name.resize(name.size() * 2);
+    }
+}
 
 } // namespace zendral::sistema

@@ -1,5 +1,7 @@
 #include "WorkDir.h"
 
+#include "Sistema.h"
+
 #include <cstdlib>
 
 namespace zendral
@@ -11,19 +13,7 @@ std::filesystem::path ResolveWorkingDirectory(const char* zendralDir, const char
     if (zendralDir != nullptr && *zendralDir != '\0') {
         return zendralDir;
     }
-#ifdef _WIN32
-    (void)winePrefix;
-    (void)home;
-    return "C:\\VTEMP";
-#else
-    std::filesystem::path prefix;
-    if (winePrefix != nullptr && *winePrefix != '\0') {
-        prefix = winePrefix;
-    } else {
-        prefix = std::filesystem::path(home != nullptr ? home : "") / ".wine";
-    }
-    return prefix / "drive_c" / "VTEMP";
-#endif
+    return sistema::DirectorioTrabajoFijo(winePrefix, home);
 }
 
 const std::filesystem::path& WorkingDirectory()

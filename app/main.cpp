@@ -1,6 +1,7 @@
 #include "AyudaChm.h"
 #include "MainForm.h"
 #include "QtPrompter.h"
+#include "Sistema.h"
 #include "WorkDir.h"
 
 #include <QApplication>
@@ -31,8 +32,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Zendral"));
 
     zendral::QtPrompter prompter(ayuda);
-    const std::filesystem::path ini =
-        std::filesystem::path(QCoreApplication::applicationDirPath().toStdU16String()) / "Velorin.ini";
+    const std::filesystem::path ini = zendral::sistema::CarpetaEjecutable() / "Velorin.ini";
     zendral::TMForm MForm(QApplication::arguments().mid(1), prompter, ayuda, zendral::WorkingDirectory(),
                           ini);
     QObject::connect(&MForm, &zendral::TMForm::Cerrada, &app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -12,6 +12,7 @@
 #include "Informe.h"
 #include "MemoriaCursos.h"
 #include "Mensajes.h"
+#include "Sistema.h"
 #include "WorkDir.h"
 
 #include <filesystem>
@@ -88,7 +89,7 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 return std::nullopt;
             }
-            (a == "--dir" ? op.dir : op.cursos) = args[++i];
+            (a == "--dir" ? op.dir : op.cursos) = sistema::RutaUtf8(args[++i]);
         } else if (op.orden == "exportar" && a == "--sin-lineas") {
             op.sinLineas = true;
         } else if (conCursos && a == "--sin-memoria") {
@@ -98,7 +99,7 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return std::nullopt;
         } else if (!hayArchivo && op.orden != "copias") {
-            op.archivo = a;
+            op.archivo = sistema::RutaUtf8(a);
             hayArchivo = true;
         } else {
             return std::nullopt;

@@ -33,6 +33,10 @@ packages=(
     wine wine64
     dpkg-dev autoconf automake libtool
     nsis
+    # The Windows tests check their files with these Linux readers, and the byte comparison
+    # builds the Linux programs.
+    python3 python3-dbfread libdbd-xbase-perl libxml2-utils
+    build-essential cmake ninja-build libxml2-dev
 )
 "$root/scripts/setup.sh" "${packages[@]}"
 
@@ -148,6 +152,23 @@ echo "== Pruebas bajo Wine"
 t0=$SECONDS
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
 echo "   pruebas en $((SECONDS - t0)) s"
+
+# --- The same tables, index and SolucioHorari.xml as the Linux programs, byte for byte ------
+# The Linux programs come from $ZENDRAL_BUILD_LINUX, else from build/ when it is configured,
+# else from a build of the command-line programs of our own in build-windows/linux.
+linux_build=${ZENDRAL_BUILD_LINUX:-}
+if [ -z "$linux_build" ]; then
+    linux_build=$root/build
+    if [ ! -f "$linux_build/CMakeCache.txt" ]; then
+        linux_build=$build/linux
+        cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENDRAL_WERROR=ON \
+            -DZENDRAL_BUILD_GUI=OFF -DZENDRAL_BUILD_TESTS=OFF >/dev/null
+    fi
+fi
+t0=$SECONDS
+cmake --build "$linux_build" -j2 --target zendral-cli velorin-sim >/dev/null
+"$root/scripts/windows-comparar.sh" "$linux_build" "$build"
+echo "   comparación (con la compilación de Linux) en $((SECONDS - t0)) s"
 wineserver -k 2>/dev/null || true
 
 if [ $solo_cli -eq 1 ]; then

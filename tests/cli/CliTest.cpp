@@ -2,6 +2,7 @@
 
 #include "DbfRead.h"
 #include "DbfTable.h"
+#include "ExternalTool.h"
 #include "TempDir.h"
 #include "Velorin.h"
 #include "VelorinSim.h"
@@ -190,8 +191,9 @@ TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
                       "5 actividades\n");
     }
     EXPECT_EQ(test::ReadFile(cualquiera), "no es XML");
-    EXPECT_EQ(
-        std::system(("/usr/bin/xmllint --noout '" + (saga / "SolucioHorari.xml").string() + "'").c_str()), 0);
+    const test::ToolOutput xmllint =
+        test::RunTool({"/usr/bin/xmllint", "--noout", (saga / "SolucioHorari.xml").string()});
+    EXPECT_TRUE(xmllint.ok) << xmllint.Text();
 }
 
 // A small centre that loses data: a character windows-1252 lacks in a code, and two course codes

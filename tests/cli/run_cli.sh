@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # Runs the real zendral-cli on the bundled sample and checks exit codes, output and the tables
-# as another DBF reader sees them.
+# as another DBF reader sees them. With ZENDRAL_EJECUTOR set (wine), it runs the Windows
+# program through it; that program ends its lines with CR LF.
 set -u
 cli=$1 samples=$2 python=$3 sim=${4:-}
+run() { ${ZENDRAL_EJECUTOR:-} "$cli" "$@"; }
+first_line() { head -1 "$1" | tr -d '\r'; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FALLO: $*" >&2; exit 1; }
 
-"$cli" >/dev/null 2>"$work/err"; [ $? -eq 2 ] || fail "sin argumentos debe salir con 2"
+run >/dev/null 2>"$work/err"; [ $? -eq 2 ] || fail "sin argumentos debe salir con 2"
 grep -q '^Uso:' "$work/err" || fail "falta el uso"
 
 mkdir "$work/vtemp"
-"$cli" exportar "$samples/centre.xml" --dir "$work/vtemp" >"$work/out" 2>"$work/err"
+run exportar "$samples/centre.xml" --dir "$work/vtemp" >"$work/out" 2>"$work/err"
 [ $? -eq 1 ] || fail "sin cursos debe salir con 1"
-head -1 "$work/err" | grep -qx '¡Atención! Falta algún Dato' || fail "falta el aviso de datos"
+first_line "$work/err" | grep -qx '¡Atención! Falta algún Dato' || fail "falta el aviso de datos"
 [ -z "$(ls -A "$work/vtemp")" ] || fail "sin cursos no se debe tocar ninguna tabla"
 
-"$cli" exportar "$samples/centre.xml" --dir "$work/vtemp" --cursos "$samples/cursos.csv" >"$work/out" 2>"$work/err"
+run exportar "$samples/centre.xml" --dir "$work/vtemp" --cursos "$samples/cursos.csv" >"$work/out" 2>"$work/err"
 [ $? -eq 0 ] || fail "la importación del ejemplo falló: $(cat "$work/err")"
-head -1 "$work/out" | grep -qx 'Proceso finalizado' || fail "falta Proceso finalizado"
+first_line "$work/out" | grep -qx 'Proceso finalizado' || fail "falta Proceso finalizado"
 
 "$python" - "$work/vtemp" "$work/out" <<'PY' || exit 1
 import sys, re
@@ -33,7 +36,23 @@ codes = [r["COD"] for r in DBF(f"{work}/ASIGNOMT.DBF", encoding="cp1252") if not
 if len({c.upper() for c in codes}) != len(codes):
     sys.exit("FALLO: códigos de asignatura repetidos: %s" % codes)
 PY
-# Another program's locks, of either family, stop the run before anything changes.
+# A folder and files whose names the ANSI code page of Windows cannot hold (€ next to à): the
+# same tables, byte for byte.
+dades="$work/Dàdes €"
+mkdir -p "$dades/VTEMP"
+cp "$samples/centre.xml" "$dades/centre €.xml"
+cp "$samples/cursos.csv" "$dades/cursos à.csv"
+run exportar "$dades/centre €.xml" --dir "$dades/VTEMP" --cursos "$dades/cursos à.csv" >"$work/out" 2>"$work/err"
+[ $? -eq 0 ] || fail "la importación en «Dàdes €» falló: $(cat "$work/err")"
+tablas() { (cd "$1" && ls -- *.DBF *.MDX); }
+[ "$(tablas "$work/vtemp")" = "$(tablas "$dades/VTEMP")" ] || fail "«Dàdes €» tiene otras tablas: $(ls "$dades/VTEMP")"
+for table in "$work"/vtemp/*.DBF "$work"/vtemp/*.MDX; do
+    cmp -s "$table" "$dades/VTEMP/${table##*/}" || fail "${table##*/} difiere en «Dàdes €»"
+done
+
+# Another program's locks, of either family, stop the run before anything changes. Linux
+# programs only: the Linux lock families and the file-size limit are the Linux build's.
+if [ -z "${ZENDRAL_EJECUTOR:-}" ]; then
 if command -v flock >/dev/null; then
     sum_before=$(cat "$work"/vtemp/*.DBF | md5sum)
     flock -s "$work/vtemp/PROFT.DBF" "$cli" exportar "$samples/centre.xml" --dir "$work/vtemp" \
@@ -75,5 +94,6 @@ if [ -n "$sim" ]; then
     "$cli" restaurar --dir "$work/vtemp" >/dev/null 2>&1 || fail "restaurar tras ulimit"
     [ "$(cat "$work"/vtemp/*.DBF | md5sum)" = "$sum_before" ] || fail "ulimit: restaurar no devolvió las tablas"
     ls "$work/vtemp" | grep -q '\.tmp$' && fail "ulimit: quedan temporales en las tablas"
+fi
 fi
 echo "zendral-cli: correcto"

@@ -3,6 +3,7 @@
 #include "CodePage.h"
 #include "DbfTable.h"
 #include "Error.h"
+#include "ExternalTool.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
 #include "Tablas.h"
@@ -121,8 +122,9 @@ TEST_F(ExportacionTest, SessionsCarryGestibCodesInAttributeOrder)
         "<SESSIO placa=\"P-mar\" curs=\"C1\" grup=\"G2\" dia=\"\" hora=\"\" durada=\"\" "
         "aula=\"Laboratori &amp; &quot;química&quot;\" materia=\"2063541\" activitat=\"\"/>"
         "</SESSIONS></HORARI>");
-    EXPECT_EQ(
-        std::system(("/usr/bin/xmllint --noout '" + (destino / kArchivoHorario).string() + "'").c_str()), 0);
+    const test::ToolOutput xmllint =
+        test::RunTool({"/usr/bin/xmllint", "--noout", (destino / kArchivoHorario).string()});
+    EXPECT_TRUE(xmllint.ok) << xmllint.Text();
     EXPECT_EQ(test::ReadFile(destino / "elegido.xml"), "esto no es XML");
 }
 

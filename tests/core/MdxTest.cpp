@@ -4,9 +4,11 @@
 #include "DbfRead.h"
 #include "DbfTable.h"
 #include "Error.h"
+#include "ExternalTool.h"
 #include "Importacion.h"
 #include "MdxRead.h"
 #include "ScriptedPrompter.h"
+#include "Sistema.h"
 #include "Tablas.h"
 #include "TempDir.h"
 #include "XBaseRead.h"
@@ -20,10 +22,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace zendral::dbf
 {
@@ -52,8 +51,7 @@ std::string Hex(std::string_view listing)
 std::string Today()
 {
     const std::time_t now = std::time(nullptr);
-    std::tm t = {};
-    localtime_r(&now, &t);
+    const std::tm t = sistema::HoraLocal(now);
     return {static_cast<char>(t.tm_year), static_cast<char>(t.tm_mon + 1), static_cast<char>(t.tm_mday)};
 }
 
@@ -332,8 +330,8 @@ TEST(MdxUpkeepTest, PostsThatChangeKeysWithdrawTheIndexUntilCloseAndOtherEditsLe
 {
     TempDir dir;
     WriteMatib(dir.path(), 300);
-    struct stat before = {}, after = {};
-    ASSERT_EQ(::stat((dir / "MATIB.MDX").c_str(), &before), 0);
+    const std::uint64_t before = test::FileIdentity(dir / "MATIB.MDX");
+    ASSERT_NE(before, 0u);
     Table t("wwMatib", dir.path(), "MATIB");
     t.Open();
     t.Append();
@@ -345,8 +343,8 @@ TEST(MdxUpkeepTest, PostsThatChangeKeysWithdrawTheIndexUntilCloseAndOtherEditsLe
     t.Post();
     ExpectAnnounced(dir.path(), true);
     t.Close();
-    ASSERT_EQ(::stat((dir / "MATIB.MDX").c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino) << "an edit that keeps every key does not rewrite the index";
+    EXPECT_EQ(test::FileIdentity(dir / "MATIB.MDX"), before)
+        << "an edit that keeps every key does not rewrite the index";
 
     t.Open();
     PostMatib(t, "NEW");
@@ -466,10 +464,35 @@ TEST(MdxUpkeepTest, IndexThatCannotBeWrittenOrKeptIsRefusedAndTheFilesStayAsThey
 
 // ---- Crash safety ---------------------------------------------------------------------------
 
+// Posts per series of the killed writer: each series reaches the file as one batch, at its Close.
+constexpr std::size_t kSeries = 97;
+
+// A helper process that writes MATIB in the directory it is given in series of posts, each
+// closed (which writes the index) before the next one, until it is killed.
+int WriteMatibUntilKilled(const std::vector<std::string>& args)
+{
+    try {
+        Table t("wwMatib", test::PathArgument(args.at(0)), "MATIB");
+        tablas::Definir(t, tablas::kMatib);
+        t.CreateTable();
+        for (std::size_t i = 0; i < 200000;) {
+            t.Open();
+            for (const std::size_t end = i + kSeries; i < end; ++i) {
+                PostMatib(t, KeyFor(i));
+            }
+            t.Close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    } catch (...) {
+        return 2;
+    }
+    return 0;
+}
+[[maybe_unused]] const bool kWriteMatibUntilKilled =
+    test::RegisterHelper("matib-writer", WriteMatibUntilKilled);
+
 TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
 {
-    // Posts per series: each series reaches the file as one batch, at its Close.
-    constexpr std::size_t kSeries = 97;
     // Where the kill is aimed: among the posts of a series, while Close writes the index (its
     // temporary file exists), or between series (the header announces the index).
     int announced = 0;
@@ -481,26 +504,7 @@ TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
         const std::size_t threshold = umbral;
         const std::string_view moment = momento;
         TempDir dir;
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            try {
-                // Series of posts, each closed (which writes the index) before the next one.
-                Table t("wwMatib", dir.path(), "MATIB");
-                tablas::Definir(t, tablas::kMatib);
-                t.CreateTable();
-                for (std::size_t i = 0; i < 200000;) {
-                    t.Open();
-                    for (const std::size_t end = i + kSeries; i < end; ++i) {
-                        PostMatib(t, KeyFor(i));
-                    }
-                    t.Close();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-            } catch (...) {
-                ::_exit(2);
-            }
-            ::_exit(0);
-        }
+        test::HelperProcess writer("matib-writer", {test::ArgumentOf(dir.path())});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         std::error_code ec;
         const auto reached = [&] {
@@ -531,11 +535,10 @@ TEST(MdxCrashTest, KilledWriterLeavesAnIndexThatIsCurrentOrNotAnnounced)
             late = std::chrono::steady_clock::now() > deadline;
             std::this_thread::sleep_for(std::chrono::microseconds(20));
         }
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        writer.Kill();
+        const int status = writer.Wait();
         ASSERT_FALSE(late) << "the writer did not reach " << threshold << " records";
-        EXPECT_TRUE(WIFSIGNALED(status)) << "the writer finished before it was killed";
+        EXPECT_EQ(status, -1) << "the writer finished before it was killed";
 
         // The table is a prefix of what was posted. python3-dbfread also reads the records of a
         // series whose count the header did not raise yet; XBase goes by the header.

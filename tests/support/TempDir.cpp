@@ -7,6 +7,11 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace zendral::test
 {
@@ -46,13 +51,31 @@ TempDir::~TempDir()
 
 std::filesystem::path TempDir::write(std::string_view name, std::string_view contents) const
 {
-    const auto file = m_path / name;
+    const auto file = *this / name;
     std::ofstream out(file, std::ios::binary);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + file.string());
     }
     return file;
+}
+
+std::uint64_t FileIdentity(const std::filesystem::path& file)
+{
+#ifdef _WIN32
+    const HANDLE h = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    return ok ? (std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow) : 0;
+#else
+    struct stat st = {};
+    return ::stat(file.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_ino) : 0;
+#endif
 }
 
 std::string ReadFile(const std::filesystem::path& file)

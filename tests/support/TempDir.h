@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -18,7 +19,11 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path operator/(std::string_view name) const { return m_path / name; }
+    // `name` is UTF-8 on both systems.
+    std::filesystem::path operator/(std::string_view name) const
+    {
+        return m_path / std::filesystem::path(std::u8string(name.begin(), name.end()));
+    }
 
     // Writes `contents` to a file in the directory and returns its path.
     std::filesystem::path write(std::string_view name, std::string_view contents) const;
@@ -26,6 +31,10 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The number the file system knows the file by (its inode on Linux, its file index on Windows):
+// it changes when the file is replaced by another. 0 when the file cannot be opened.
+std::uint64_t FileIdentity(const std::filesystem::path& file);
 
 // Reads a whole file as bytes.
 std::string ReadFile(const std::filesystem::path& file);
