@@ -71,7 +71,7 @@ int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path&
 // Removes a file; a missing one is no failure. 0 or -1 with errno set.
 int Borrar(const std::filesystem::path& archivo);
 // A second name `destino` for the file `origen` (a hard link). 0 or -1 with errno set; where the
-// file system has none, the caller copies instead.
+// file system has none (and on Windows, always: see there), the caller copies instead.
 int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino);
 // Creates one directory; an existing one is no failure. 0 or -1 with errno set.
 int CrearDirectorio(const std::filesystem::path& directorio);

@@ -301,7 +301,13 @@ int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& de
     if (Cortado("link")) {
         return -1;
     }
-    return CreateHardLinkW(destino.c_str(), origen.c_str(), nullptr) ? 0 : Falla();
+    // No hard links for copies here: a copy that is another name of a live table must get bytes of
+    // its own before anybody changes that table in place, and Windows refuses to replace a name
+    // of a file that is open (the run holds every table). The caller copies instead.
+    (void)origen;
+    (void)destino;
+    errno = ENOTSUP;
+    return -1;
 }
 
 int CrearDirectorio(const std::filesystem::path& directorio)
