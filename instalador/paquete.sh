@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
     echo "Uso: instalador/paquete.sh VERSION SALIDA zendral.exe zendral-cli.exe GestIB.chm QT_PREFIX" >&2
     exit 2
 }
-version=$1 salida=$2 zendral=$3 cli=$4 chm=$5 qt=$6
+version=$1 salida=$(realpath -m "$2") zendral=$3 cli=$4 chm=$5 qt=$6
 
 rm -rf "$salida"
 carpeta=$salida/Zendral-$version
