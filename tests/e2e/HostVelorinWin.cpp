@@ -26,31 +26,51 @@ void Informar(const char* texto)
 }
 
 // Looks for the tool's main window: among the host window's children first, then among the
-// top-level windows of the tool's process.
+// top-level windows of the tool's process. The tool places its window inside the host's in steps
+// (a new parent, then the child style), so a window that is not yet a child is looked at again
+// until it has been seen for a while.
+DWORD g_vistaDesde = 0;
+constexpr DWORD kEspera = 5000;
+
 void Comprobar()
 {
     if (g_informado) {
         return;
     }
     HWND hija = FindWindowExW(g_anfitrion, nullptr, nullptr, kTituloHerramienta);
-    if (hija != nullptr) {
-        if (GetParent(hija) == g_anfitrion && IsChild(g_anfitrion, hija)) {
-            Informar("incrustada");
-        } else {
-            Informar("no incrustada: GetParent o IsChild no reconocen al anfitrión");
-        }
+    if (hija != nullptr && GetParent(hija) == g_anfitrion && IsChild(g_anfitrion, hija)) {
+        Informar("incrustada");
         g_informado = true;
         return;
     }
-    HWND suelta = FindWindowW(nullptr, kTituloHerramienta);
-    if (suelta != nullptr && IsWindowVisible(suelta)) {
+    HWND vista = hija;
+    if (vista == nullptr) {
+        HWND suelta = FindWindowW(nullptr, kTituloHerramienta);
         DWORD pid = 0;
-        GetWindowThreadProcessId(suelta, &pid);
+        if (suelta != nullptr && IsWindowVisible(suelta)) {
+            GetWindowThreadProcessId(suelta, &pid);
+        }
         if (pid == GetProcessId(g_proceso)) {
-            Informar("no incrustada: ventana de nivel superior");
-            g_informado = true;
+            vista = suelta;
         }
     }
+    if (vista == nullptr) {
+        return;
+    }
+    if (g_vistaDesde == 0) {
+        g_vistaDesde = GetTickCount();
+        return;
+    }
+    if (GetTickCount() - g_vistaDesde < kEspera) {
+        return;
+    }
+    char detalle[200];
+    std::snprintf(
+        detalle, sizeof detalle, "no incrustada: GetParent %p, IsChild %d, estilo %lX (el anfitrión es %p)",
+        static_cast<void*>(GetParent(vista)), IsChild(g_anfitrion, vista) ? 1 : 0,
+        static_cast<unsigned long>(GetWindowLongPtrW(vista, GWL_STYLE)), static_cast<void*>(g_anfitrion));
+    Informar(detalle);
+    g_informado = true;
 }
 
 LRESULT CALLBACK Procedimiento(HWND ventana, UINT mensaje, WPARAM w, LPARAM l)
