@@ -2,6 +2,8 @@
 
 #include "CodePage.h"
 
+#include <QCoreApplication>
+
 namespace zendral::test
 {
 
@@ -21,6 +23,8 @@ Banco::Banco()
     : work(dir / "VTEMP")
     , ini(dir / "Velorin.ini")
 {
+    // The tests answer Qt's own file dialog; on Windows the program would show the system's.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     std::filesystem::create_directories(work / "saga");
     centro = work / "saga" / "centre.xml";
     dir.write("VTEMP/saga/centre.xml", kCentro);
