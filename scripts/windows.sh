@@ -167,6 +167,10 @@ if [ -z "$linux_build" ]; then
 fi
 t0=$SECONDS
 cmake --build "$linux_build" -j2 --target zendral-cli velorin-sim >/dev/null
+# One Wine server for the comparison's many short programs: left alone it ends a few seconds
+# after each, and a program started at that moment loses its connection ("recvmsg: Connection
+# reset by peer"). Ended below.
+wineserver -p
 "$root/scripts/windows-comparar.sh" "$linux_build" "$build"
 echo "   comparación (con la compilación de Linux) en $((SECONDS - t0)) s"
 wineserver -k 2>/dev/null || true
