@@ -2,6 +2,7 @@
 
 #include "DbfRead.h"
 #include "DbfTable.h"
+#include "EjecutarCli.h"
 #include "ExternalTool.h"
 #include "TempDir.h"
 #include "Velorin.h"
@@ -24,21 +25,9 @@ namespace
 
 namespace fs = std::filesystem;
 
-const fs::path kSamples = fs::path(ZENDRAL_SOURCE_DIR) / "samples";
-
-struct Salida
-{
-    int codigo;
-    std::string out;
-    std::string err;
-};
-
-Salida Ejecutar(const std::vector<std::string>& args)
-{
-    std::ostringstream out, err;
-    const int codigo = RunCli(args, out, err);
-    return {codigo, out.str(), err.str()};
-}
+using test::Ejecutar;
+using test::kSamples;
+using test::Salida;
 
 // The summary without its last line, which names the run's report in zendral/informes/ of `work`.
 std::string SinInforme(const std::string& out, const fs::path& work)

@@ -5,6 +5,7 @@
 #include "Copias.h"
 #include "Corte.h"
 #include "DbfTable.h"
+#include "EjecutarCli.h"
 #include "Error.h"
 #include "Sistema.h"
 #include "Tablas.h"
@@ -27,21 +28,9 @@ namespace
 
 namespace fs = std::filesystem;
 
-const fs::path kSamples = fs::path(ZENDRAL_SOURCE_DIR) / "samples";
-
-struct Salida
-{
-    int codigo;
-    std::string out;
-    std::string err;
-};
-
-Salida Ejecutar(const std::vector<std::string>& args)
-{
-    std::ostringstream out, err;
-    const int codigo = RunCli(args, out, err);
-    return {codigo, out.str(), err.str()};
-}
+using test::Ejecutar;
+using test::kSamples;
+using test::Salida;
 
 using Conjunto = std::map<std::string, std::string>;
 
