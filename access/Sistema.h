@@ -78,10 +78,11 @@ int CrearDirectorio(const std::filesystem::path& directorio);
 
 // Failure injection for tests: when set, every call above that changes a file (an open that
 // creates or writes, a write, an emptying, a rename, a deletion, a link, a new directory) first
-// calls `corte` with the call's name. A non-zero return makes the call fail with that errno
-// value; the function may also end the process, to stand for a crash at that point. The
-// programs themselves never set it.
-using Corte = int (*)(const char* llamada);
+// calls `corte` with the call's name and the file it acts on (the new name for a rename; empty
+// for a call on an open file). A non-zero return makes the call fail with that errno value; the
+// function may also end the process, to stand for a crash at that point. The programs
+// themselves never set it.
+using Corte = int (*)(const char* llamada, const std::filesystem::path& archivo);
 void FijarCorte(Corte corte);
 
 std::tm HoraLocal(std::time_t t);

@@ -11,6 +11,9 @@ Corte g_corte = nullptr;
 
 void FijarCorte(Corte corte) { g_corte = corte; }
 
-int AntesDeCambiar(const char* llamada) { return g_corte != nullptr ? g_corte(llamada) : 0; }
+int AntesDeCambiar(const char* llamada, const std::filesystem::path& archivo)
+{
+    return g_corte != nullptr ? g_corte(llamada, archivo) : 0;
+}
 
 } // namespace zendral::sistema

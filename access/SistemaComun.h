@@ -8,6 +8,6 @@ namespace zendral::sistema
 
 // Called by every file-changing call before it acts: 0 to go on, or the errno the call is to
 // fail with (see FijarCorte).
-int AntesDeCambiar(const char* llamada);
+int AntesDeCambiar(const char* llamada, const std::filesystem::path& archivo);
 
 } // namespace zendral::sistema

@@ -25,9 +25,9 @@ void SinSenalDeTamano()
 }
 
 // Runs the failure-injection hook; -1 with errno set when it asks the call to fail.
-bool Cortado(const char* llamada)
+bool Cortado(const char* llamada, const std::filesystem::path& archivo = {})
 {
-    if (const int err = AntesDeCambiar(llamada); err != 0) {
+    if (const int err = AntesDeCambiar(llamada, archivo); err != 0) {
         errno = err;
         return true;
     }
@@ -41,7 +41,7 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
 {
     if (apertura != Apertura::Lectura) {
         SinSenalDeTamano();
-        if (apertura != Apertura::LecturaEscritura && Cortado("open")) {
+        if (apertura != Apertura::LecturaEscritura && Cortado("open", archivo)) {
             return -1;
         }
     }
@@ -169,7 +169,7 @@ bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b
 
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
-    if (Cortado("rename")) {
+    if (Cortado("rename", destino)) {
         return -1;
     }
     return ::rename(origen.c_str(), destino.c_str());
@@ -177,7 +177,7 @@ int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path&
 
 int Borrar(const std::filesystem::path& archivo)
 {
-    if (Cortado("unlink")) {
+    if (Cortado("unlink", archivo)) {
         return -1;
     }
     return ::unlink(archivo.c_str()) == 0 || errno == ENOENT ? 0 : -1;
@@ -185,7 +185,7 @@ int Borrar(const std::filesystem::path& archivo)
 
 int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
-    if (Cortado("link")) {
+    if (Cortado("link", destino)) {
         return -1;
     }
     return ::link(origen.c_str(), destino.c_str());
@@ -193,7 +193,7 @@ int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& de
 
 int CrearDirectorio(const std::filesystem::path& directorio)
 {
-    if (Cortado("mkdir")) {
+    if (Cortado("mkdir", directorio)) {
         return -1;
     }
     return ::mkdir(directorio.c_str(), 0777) == 0 || errno == EEXIST ? 0 : -1;

@@ -73,9 +73,9 @@ OVERLAPPED En(std::uint64_t posicion)
 }
 
 // Runs the failure-injection hook; true, with errno set, when it asks the call to fail.
-bool Cortado(const char* llamada)
+bool Cortado(const char* llamada, const std::filesystem::path& archivo = {})
 {
-    if (const int err = AntesDeCambiar(llamada); err != 0) {
+    if (const int err = AntesDeCambiar(llamada, archivo); err != 0) {
         errno = err;
         return true;
     }
@@ -114,7 +114,7 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
         modo |= _O_RDWR;
         break;
     }
-    if (apertura != Apertura::Lectura && apertura != Apertura::LecturaEscritura && Cortado("open")) {
+    if (apertura != Apertura::Lectura && apertura != Apertura::LecturaEscritura && Cortado("open", archivo)) {
         return -1;
     }
     // Sharing everything, deletion and renaming included, as POSIX files do: exclusion comes from
@@ -276,7 +276,7 @@ bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b
 // be open, as every file is opened sharing deletion.
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
-    if (Cortado("rename")) {
+    if (Cortado("rename", destino)) {
         return -1;
     }
     return MoveFileExW(origen.c_str(), destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
@@ -286,7 +286,7 @@ int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path&
 
 int Borrar(const std::filesystem::path& archivo)
 {
-    if (Cortado("unlink")) {
+    if (Cortado("unlink", archivo)) {
         return -1;
     }
     if (DeleteFileW(archivo.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
@@ -298,7 +298,7 @@ int Borrar(const std::filesystem::path& archivo)
 
 int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
-    if (Cortado("link")) {
+    if (Cortado("link", destino)) {
         return -1;
     }
     // No hard links for copies here: a copy that is another name of a live table must get bytes of
@@ -312,7 +312,7 @@ int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& de
 
 int CrearDirectorio(const std::filesystem::path& directorio)
 {
-    if (Cortado("mkdir")) {
+    if (Cortado("mkdir", directorio)) {
         return -1;
     }
     if (CreateDirectoryW(directorio.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -17,7 +17,7 @@ namespace
 long g_corte = 0;
 long g_llamadas = 0;
 
-int Contar(const char* llamada)
+int Contar(const char* llamada, const std::filesystem::path& /*archivo*/)
 {
     if (++g_llamadas == g_corte) {
         std::fprintf(stderr, "corte antes de %s (%ld)\n", llamada, g_llamadas);

@@ -137,12 +137,12 @@ void RestaurarTest::errorOfreceVolver()
     Importar(b, f);
     const auto antes = Tablas(b.work);
     OtroCentro(b);
-    // PROFT cannot be put in place: ASIGNOMT was already replaced. The renames before it: the
-    // copy's description and folder, the marker, ASIGNOMT.
+    // PROFT cannot be put in place: ASIGNOMT was already replaced.
     b.prompter.vistos.clear();
     b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::Yes), Pulsar()};
     {
-        FalloInyectado fallo(EIO, {"rename"}, 5, 1);
+        FalloInyectado fallo(EIO, {"rename"}, 1, 1);
+        fallo.SoloPara(b.work / "PROFT.DBF");
         f.BExportarClick();
     }
     QVERIFY(b.prompter.respuestas.empty());
@@ -157,7 +157,8 @@ void RestaurarTest::errorOfreceVolver()
     b.prompter.vistos.clear();
     b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::No)};
     {
-        FalloInyectado fallo(EIO, {"rename"}, 5, 1);
+        FalloInyectado fallo(EIO, {"rename"}, 1, 1);
+        fallo.SoloPara(b.work / "PROFT.DBF");
         f.BExportarClick();
     }
     QVERIFY(b.prompter.respuestas.empty());
@@ -189,7 +190,8 @@ void RestaurarTest::avisoDeProcesoInterrumpido()
         // A run killed half-way: ASIGNOMT replaced, the marker left behind.
         TMForm& f = b.Crear();
         b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::No)};
-        FalloInyectado fallo(EIO, {"unlink", "rename"}, 7, 1);
+        FalloInyectado fallo(EIO, {"rename"}, 1, 1);
+        fallo.SoloPara(b.work / "PROFT.DBF");
         f.BExportarClick();
     }
     b.dir.write("VTEMP/zendral/proceso-en-curso.txt", "proceso=importación\ninicio=10/12/2026 03:00:00\n");
@@ -236,7 +238,8 @@ void RestaurarTest::anfitrionNoVeNadaNuevo()
     // result code keeps its value.
     b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar()};
     {
-        FalloInyectado fallo(EIO, {"rename"}, 5, 1);
+        FalloInyectado fallo(EIO, {"rename"}, 1, 1);
+        fallo.SoloPara(b.work / "PROFT.DBF");
         f.show();
         QTRY_VERIFY(b.prompter.respuestas.empty());
         QTest::qWait(20);

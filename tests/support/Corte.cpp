@@ -3,6 +3,7 @@
 #include "Sistema.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace zendral::test
@@ -16,18 +17,32 @@ struct Estado
     std::vector<std::string> llamadas;
     long desde = 1;
     long veces = -1;
+    std::filesystem::path archivo;
     long vistas = 0;
     long fallidas = 0;
 };
 
 Estado g_estado;
 
-int Cortar(const char* llamada)
+bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    const std::string na = a.filename().string();
+    const std::string nb = b.filename().string();
+    const bool mismoNombre =
+        na.size() == nb.size() && std::equal(na.begin(), na.end(), nb.begin(), [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+        });
+    std::error_code ec;
+    return mismoNombre && std::filesystem::weakly_canonical(a.parent_path(), ec) ==
+                              std::filesystem::weakly_canonical(b.parent_path(), ec);
+}
+
+int Cortar(const char* llamada, const std::filesystem::path& archivo)
 {
     Estado& e = g_estado;
     const bool nombrada =
         e.llamadas.empty() || std::find(e.llamadas.begin(), e.llamadas.end(), llamada) != e.llamadas.end();
-    if (!nombrada) {
+    if (!nombrada || (!e.archivo.empty() && !MismoArchivo(archivo, e.archivo))) {
         return 0;
     }
     ++e.vistas;
@@ -42,11 +57,13 @@ int Cortar(const char* llamada)
 
 FalloInyectado::FalloInyectado(int err, std::vector<std::string> llamadas, long desde, long veces)
 {
-    g_estado = Estado{err, std::move(llamadas), desde, veces, 0, 0};
+    g_estado = Estado{err, std::move(llamadas), desde, veces, {}, 0, 0};
     sistema::FijarCorte(&Cortar);
 }
 
 FalloInyectado::~FalloInyectado() { sistema::FijarCorte(nullptr); }
+
+void FalloInyectado::SoloPara(const std::filesystem::path& archivo) { g_estado.archivo = archivo; }
 
 long FalloInyectado::Vistas() const { return g_estado.vistas; }
 
