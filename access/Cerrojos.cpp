@@ -130,7 +130,9 @@ CerrojoRun::CerrojoRun(const std::filesystem::path& directorio, const std::vecto
             continue;
         }
         LockedFile f = LockedFile::Open(archivo, LockedFile::Mode::Exclusive);
-        if (!f.isOpen()) {
+        // A file the run will replace must also be free of opens that forbid its replacement:
+        // found only at the rename, the run would stop with some tables already replaced.
+        if (!f.isOpen() || (escribe && sistema::ReemplazoImpedido(archivo))) {
             throw Error(Nombre(archivo) + " está en uso por otro programa");
         }
         m_archivos.push_back(archivo);

@@ -64,6 +64,10 @@ int Duplicar(int fd);
 
 // Whether two paths name the same file (hard links included). False when either is missing.
 bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b);
+// Whether another program's open of `archivo` forbids replacing it (Windows: an open that does
+// not share deletion, as programs open their tables by default; a rename over the file would
+// then fail). Always false where open files can be replaced.
+bool ReemplazoImpedido(const std::filesystem::path& archivo);
 
 // Replaces `destino` with `origen` in one step (the old file or the new one, never neither).
 // 0 or -1 with errno set.

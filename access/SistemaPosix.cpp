@@ -167,6 +167,8 @@ bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b
            sa.st_ino == sb.st_ino;
 }
 
+bool ReemplazoImpedido(const std::filesystem::path&) { return false; }
+
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
     if (Cortado("rename", destino)) {

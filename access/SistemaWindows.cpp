@@ -271,6 +271,19 @@ bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+// Opening for deletion is refused while any other open of the file does not share deletion.
+bool ReemplazoImpedido(const std::filesystem::path& archivo)
+{
+    const HANDLE h =
+        CreateFileW(archivo.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(h);
+    return false;
+}
+
 // The target must not be open anywhere, this process included: the run's lock on a table is let
 // go just before its replacement and taken again on the new file (Cerrojos.cpp). The source may
 // be open, as every file is opened sharing deletion.

@@ -1,10 +1,17 @@
 #include "Sistema.h"
 
+#include "Cerrojos.h"
+#include "Error.h"
 #include "TempDir.h"
 #include "WorkDir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace zendral::sistema
 {
@@ -51,6 +58,41 @@ TEST(SistemaTest, PathsFromUtf8KeepEveryCharacter)
     dir.write("Dàdes €/centre €.xml", "<CENTRE/>");
     EXPECT_EQ(test::ReadFile(carpeta / RutaUtf8("centre €.xml")), "<CENTRE/>");
     EXPECT_TRUE(carpeta.filename().u8string() == u8"Dàdes €");
+}
+
+std::string ErrorDeRun(const fs::path& dir, bool escribe)
+{
+    try {
+        const CerrojoRun run(dir, {"PROFT.DBF"}, escribe);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Our own opens share everything, so they never keep a table from being replaced. On Windows a
+// program that opened a table without sharing deletion (the default there) keeps a run that would
+// replace it from starting: the rename would fail half-way through the run. Reading it is fine.
+TEST(SistemaTest, OpenThatForbidsReplacingATableStopsARunBeforeItStarts)
+{
+    test::TempDir dir;
+    const fs::path tabla = dir.write("PROFT.DBF", "tabla");
+    const int fd = Abrir(tabla, Apertura::LecturaEscritura);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(ReemplazoImpedido(tabla));
+    Cerrar(fd);
+#ifdef _WIN32
+    const HANDLE h = CreateFileW(tabla.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(ReemplazoImpedido(tabla));
+    EXPECT_EQ(ErrorDeRun(dir.path(), true), "La tabla PROFT está en uso por otro programa");
+    EXPECT_EQ(ErrorDeRun(dir.path(), false), "");
+    CloseHandle(h);
+    EXPECT_FALSE(ReemplazoImpedido(tabla));
+#endif
+    EXPECT_EQ(ErrorDeRun(dir.path(), true), "");
+    EXPECT_EQ(test::ReadFile(tabla), "tabla");
 }
 
 } // namespace

@@ -61,9 +61,14 @@ wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velori
 ventana() {
     timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
 }
+# Whether window $1 is still shown.
+visible() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 teclas() {
-    xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1" ||
+    if ! xdotool windowactivate --sync "$1" 2>/dev/null && ! xdotool windowfocus --sync "$1"; then
+        # Closed in the meantime: nothing left to press.
+        visible "$1" || return 0
         fail "no se puede dar el foco a $1"
+    fi
     shift
     xdotool "$@"
 }
@@ -95,21 +100,39 @@ terminar() {
     [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
 }
 
+# Repeats `accion ARGS…` on window $1 until that window goes away: a key pressed before a window
+# of Wine's takes input is lost, and pressed twice it could answer the next window, so each try
+# waits for the window to close before the next.
+hasta_cerrar() {
+    local id=$1 que=$2
+    shift 2
+    for _ in 1 2 3 4 5; do
+        visible "$id" || return 0
+        "$@"
+        for _ in $(seq 50); do
+            visible "$id" || return 0
+            sleep 0.1
+        done
+    done
+    fail "$que sigue abierto"
+}
+
 # Types a file name into the file dialog and accepts it.
 elegir() {
     local dialogo
     dialogo=$(ventana '^Archivo XML$')
     [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($2)"
     sleep 0.5
-    teclas "$dialogo" type --delay 20 "$1"
-    teclas "$dialogo" key Return
+    # The name field has the focus; whatever an earlier try left there is replaced.
+    hasta_cerrar "$dialogo" "el diálogo de archivo ($2)" \
+        teclas "$dialogo" key End shift+Home BackSpace type --delay 20 "$1" key Return
 }
 aceptar_aviso() {
     local aviso
     aviso=$(ventana '^Zendral$')
     [ -n "$aviso" ] || fail "no apareció $1"
     sleep 0.3
-    teclas "$aviso" key Return
+    hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
 }
 
 # importar: the timetable export into the folder of the file typed in the dialog.
@@ -126,7 +149,7 @@ arrancar exportar
 dialogo=$(ventana '^Archivo XML$')
 [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo (exportar cancelado)"
 sleep 0.5
-teclas "$dialogo" key Escape
+hasta_cerrar "$dialogo" "el diálogo de archivo (exportar cancelado)" teclas "$dialogo" key Escape
 aceptar_aviso "«No existe archivo»"
 terminar "exportar cancelado"
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" ||
@@ -141,13 +164,15 @@ cursos=$(ventana '^Asignación de Niveles y Cursos$')
 [ -n "$cursos" ] || fail "no apareció el diálogo de niveles y cursos"
 sleep 0.5
 # Aceptar, clicked where the dialog places it (Return belongs to the grid).
-xdotool windowactivate --sync "$cursos" 2>/dev/null || xdotool windowfocus --sync "$cursos"
-xdotool mousemove --window "$cursos" 566 392 click 1
+pulsar_aceptar() {
+    xdotool windowactivate --sync "$cursos" 2>/dev/null || xdotool windowfocus --sync "$cursos"
+    xdotool mousemove --window "$cursos" 566 392 click 1
+}
+hasta_cerrar "$cursos" "el diálogo de niveles y cursos" pulsar_aceptar
 lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
 [ -n "$lineas" ] || fail "no apareció la pregunta de las líneas"
 sleep 0.3
-teclas "$lineas" key Return
-sleep 0.5
+hasta_cerrar "$lineas" "la pregunta de las líneas" teclas "$lineas" key Return
 aceptar_aviso "«Proceso finalizado» (exportar)"
 terminar "exportar completo"
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" ||
