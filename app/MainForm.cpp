@@ -208,6 +208,13 @@ void TMForm::Incrustar(quintptr ventana)
     if (m_anfitrion == nullptr) {
         return;
     }
+    // A handle that names no window (the host's already closed, say) gives no native window to
+    // adopt ours: a child of nothing would never be seen, so the tool stays a window of its own.
+    if (m_anfitrion->handle() == nullptr) {
+        delete m_anfitrion;
+        m_anfitrion = nullptr;
+        return;
+    }
     winId();
     windowHandle()->setParent(m_anfitrion);
     move(0, 0);

@@ -87,6 +87,8 @@ void PrepararHorario(Banco& b)
     QCOMPARE(host::EjecutarVelorinSim({"soluc", "--dir", b.work.string()}, out, err, b.work), 0);
 }
 
+bool EsOffscreen() { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
+
 // Borderless and placed in `ventana`. The offscreen platform has no foreign windows, so there the
 // window only records which one it was asked for; the end-to-end test checks the real placing.
 bool Incrustada(TMForm& form, quintptr ventana)
@@ -95,7 +97,7 @@ bool Incrustada(TMForm& form, quintptr ventana)
         return false;
     }
     if (form.Anfitrion() == nullptr) {
-        return QGuiApplication::platformName() == QLatin1String("offscreen");
+        return EsOffscreen();
     }
     return form.windowHandle()->parent() == form.Anfitrion() && form.Anfitrion()->winId() == ventana;
 }
@@ -114,6 +116,7 @@ private slots:
     void manejadorHexadecimal();
     void lineaDeOrdenes_data();
     void lineaDeOrdenes();
+    void anfitrionSinVentana();
     void importarDesdeElAnfitrion();
     void dosImportacionesConLaSegundaCancelada();
     void errorEnElProceso_data();
@@ -270,6 +273,13 @@ void MainFormTest::lineaDeOrdenes()
     QFETCH(QStringList, alCrear);
     QFETCH(QStringList, alMostrar);
     QFETCH(int, codigo);
+    // Where the platform has real windows (Windows) the host is a real one, whose handle stands
+    // for the row's; it outlives the tool, whose window becomes its child.
+    QWidget anfitrionReal;
+    if (ventana >= 0 && !EsOffscreen()) {
+        ventana = qlonglong(anfitrionReal.winId());
+        argumentos[1] = QString::number(ventana, 16).toUpper();
+    }
     Banco b;
     Responder(b, alCrear + alMostrar);
     TMForm& f = b.Crear(argumentos);
@@ -292,6 +302,23 @@ void MainFormTest::lineaDeOrdenes()
         f.close();
     }
     QCOMPARE(b.Resultado(), anfitrion ? Ini(codigo) : std::string("(ninguno)"));
+}
+
+void MainFormTest::anfitrionSinVentana()
+{
+    // A handle that names no window (the host's closed meanwhile): the tool is a borderless
+    // window of its own, seen on the screen, not the child of nothing; the run and its result
+    // code go on as the host expects.
+    Banco b;
+    TMForm& f = b.Crear({QStringLiteral("ver"), QStringLiteral("1F2E")});
+    QCOMPARE(f.Estado().lanzadoPorHost, 2);
+    QCOMPARE(f.VentanaAnfitrion().value_or(0), quintptr(0x1F2E));
+    QVERIFY(f.Anfitrion() == nullptr);
+    MostrarVentana(f);
+    QVERIFY(f.isVisible());
+    QVERIFY(f.windowHandle()->parent() == nullptr);
+    f.close();
+    QCOMPARE(b.Resultado(), Ini(0));
 }
 
 void MainFormTest::importarDesdeElAnfitrion()
