@@ -24,9 +24,15 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1" \
     ctest --test-dir build-san --output-on-failure -j2 --timeout 600
 
 echo "== Programas para Windows (mingw-w64), probados bajo Wine"
-# The command-line programs and their tests. The desktop program's Windows build and its tests
-# (scripts/windows.sh without --solo-cli) are not part of this run yet: its widget tests do not
-# pass under Wine.
-scripts/windows.sh --solo-cli
+# The command-line programs and their tests always; the desktop program, its tests and the
+# installer too when this machine already has Qt for mingw (building it takes about an hour, so
+# that is left to a developer's scripts/windows.sh or scripts/windows-qt.sh).
+if qt=$(scripts/windows-qt.sh --comprobar); then
+    echo "Qt para mingw en $qt: también el programa de escritorio"
+    scripts/windows.sh
+else
+    echo "Esta máquina no tiene Qt para mingw (scripts/windows-qt.sh lo compila): solo la línea de órdenes"
+    scripts/windows.sh --solo-cli
+fi
 
 echo "== Todo correcto en $((SECONDS - start)) s"

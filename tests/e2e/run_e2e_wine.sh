@@ -8,13 +8,18 @@
 # which Wine's hhctrl must resolve to the main window's topic.
 # Arguments: folder-with-zendral.exe host_velorin_win.exe zendral-cli.exe velorin-sim.exe samples
 # The caller sets WINEPREFIX (a private one, inside the build tree).
+# ZENDRAL_E2E_CAPTURA=file.png: the screen is saved there when the test fails.
 set -u
 paquete=$1 host=$2 cli=$3 sim=$4 samples=$5
 
 command -v Xvfb >/dev/null 2>&1 || { echo "Xvfb no está instalado: se omite la prueba"; exit 77; }
 command -v wine >/dev/null 2>&1 || { echo "Wine no está instalado: se omite la prueba"; exit 77; }
 [ -n "${WINEPREFIX:-}" ] || { echo "FALLO: falta WINEPREFIX" >&2; exit 1; }
-fail() { echo "FALLO: $*" >&2; exit 1; }
+fail() {
+    echo "FALLO: $*" >&2
+    [ -n "${ZENDRAL_E2E_CAPTURA:-}" ] && [ -n "${DISPLAY:-}" ] && import -window root "$ZENDRAL_E2E_CAPTURA" 2>/dev/null
+    exit 1
+}
 for tool in xdotool; do
     command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
 done
@@ -57,9 +62,18 @@ mkdir "$tmp/cli"
 cp "$vtemp"/*.DBF "$vtemp"/*.MDX "$tmp/cli/"
 wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velorin-sim"
 
-# The id of the only visible window whose title matches, waiting for it.
+# The id of the only visible window whose title matches, waiting up to 30 s for it. Each search is
+# tried again: one that meets a window Wine is just destroying ends with an X error and no answer.
 ventana() {
-    timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
+    local id
+    for _ in $(seq 150); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
 }
 # Whether window $1 is still shown.
 visible() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
@@ -123,9 +137,14 @@ elegir() {
     dialogo=$(ventana '^Archivo XML$')
     [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($2)"
     sleep 0.5
-    # The name field has the focus; whatever an earlier try left there is replaced.
-    hasta_cerrar "$dialogo" "el diálogo de archivo ($2)" \
-        teclas "$dialogo" key End shift+Home BackSpace type --delay 20 "$1" key Return
+    # The name field has the focus; whatever an earlier try left there is replaced. (xdotool's
+    # "type" takes every word after it as text, so it ends its own command.)
+    nombre() {
+        teclas "$dialogo" key End shift+Home BackSpace
+        xdotool type --delay 20 "$1"
+        xdotool key Return
+    }
+    hasta_cerrar "$dialogo" "el diálogo de archivo ($2)" nombre "$1"
 }
 aceptar_aviso() {
     local aviso
