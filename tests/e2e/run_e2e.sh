@@ -11,7 +11,7 @@ if ! command -v Xvfb >/dev/null 2>&1; then
     echo "Xvfb no está instalado: se omite la prueba"
     exit 77
 fi
-fail() { echo "FALLO: $*" >&2; exit 1; }
+. "$(dirname "$0")/comun.sh"
 for tool in xdotool xwininfo; do
     command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
 done
@@ -25,15 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A free display: Xvfb writes the number it took.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$tmp/display" ] && break
-    sleep 0.05
-done
-[ -s "$tmp/display" ] || fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
-export DISPLAY=":$(cat "$tmp/display")"
+iniciar_xvfb
 export XDG_RUNTIME_DIR=$tmp/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
@@ -46,17 +38,6 @@ mkdir -p "$ZENDRAL_DIR/saga"
 cp "$samples/centre.xml" "$ZENDRAL_DIR/saga/"
 "$cli" exportar "$samples/centre.xml" --cursos "$samples/cursos.csv" >/dev/null || fail "importación previa"
 "$sim" diashoras >/dev/null && "$sim" soluc >/dev/null || fail "velorin-sim"
-
-# The id of the only visible window whose title matches, waiting for it.
-ventana() {
-    timeout 15 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -1
-}
-# Gives the window the keyboard and types into it.
-teclas() {
-    xdotool windowfocus --sync "$1" || fail "no se puede dar el foco a $1"
-    shift
-    xdotool "$@"
-}
 
 # Starts the host with the run; returns once the tool's window is embedded in the host's.
 arrancar() {
@@ -101,13 +82,8 @@ terminar() {
 
 # importar: the timetable export; the file typed in the dialog names the destination folder.
 arrancar importar
-dialogo=$(ventana '^Archivo XML$')
-[ -n "$dialogo" ] || fail "no apareció el diálogo de archivo"
-teclas "$dialogo" type --delay 5 "$ZENDRAL_DIR/saga/centre.xml"
-teclas "$dialogo" key Return
-aviso=$(ventana '^Zendral$')
-[ -n "$aviso" ] || fail "no apareció «Proceso finalizado»"
-teclas "$aviso" key Return
+elegir "$ZENDRAL_DIR/saga/centre.xml" importar
+aceptar_aviso "«Proceso finalizado»"
 terminar importar
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
 head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
@@ -115,12 +91,8 @@ head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><
 
 # exportar with the file dialog cancelled: "No existe archivo", then the tool ends and reports -1.
 arrancar exportar
-dialogo=$(ventana '^Archivo XML$')
-[ -n "$dialogo" ] || fail "no apareció el diálogo de archivo (exportar)"
-teclas "$dialogo" key Escape
-aviso=$(ventana '^Zendral$')
-[ -n "$aviso" ] || fail "no apareció «No existe archivo»"
-teclas "$aviso" key Return
+cancelar_archivo exportar
+aceptar_aviso "«No existe archivo»"
 terminar exportar
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
 

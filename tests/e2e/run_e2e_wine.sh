@@ -15,12 +15,8 @@ paquete=$1 host=$2 cli=$3 sim=$4 samples=$5
 command -v Xvfb >/dev/null 2>&1 || { echo "Xvfb no está instalado: se omite la prueba"; exit 77; }
 command -v wine >/dev/null 2>&1 || { echo "Wine no está instalado: se omite la prueba"; exit 77; }
 [ -n "${WINEPREFIX:-}" ] || { echo "FALLO: falta WINEPREFIX" >&2; exit 1; }
-fail() {
-    echo "FALLO: $*" >&2
-    [ -n "${ZENDRAL_E2E_CAPTURA:-}" ] && [ -n "${DISPLAY:-}" ] && import -window root "$ZENDRAL_E2E_CAPTURA" 2>/dev/null
-    exit 1
-}
-for tool in xdotool; do
+. "$(dirname "$0")/comun.sh"
+for tool in xdotool xwininfo; do
     command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
 done
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -35,14 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$tmp/display" ] && break
-    sleep 0.05
-done
-[ -s "$tmp/display" ] || fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
-export DISPLAY=":$(cat "$tmp/display")"
+iniciar_xvfb
 
 win() { winepath -w "$1" 2>/dev/null; }
 
@@ -61,31 +50,6 @@ wine "$cli" exportar "$(win "$vtemp/saga/centre.xml")" --cursos "$(win "$samples
 mkdir "$tmp/cli"
 cp "$vtemp"/*.DBF "$vtemp"/*.MDX "$tmp/cli/"
 wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velorin-sim"
-
-# The id of the only visible window whose title matches, waiting up to 30 s for it. Each search is
-# tried again: one that meets a window Wine is just destroying ends with an X error and no answer.
-ventana() {
-    local id
-    for _ in $(seq 150); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.2
-    done
-}
-# Whether window $1 is still shown.
-visible() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
-teclas() {
-    if ! xdotool windowactivate --sync "$1" 2>/dev/null && ! xdotool windowfocus --sync "$1"; then
-        # Closed in the meantime: nothing left to press.
-        visible "$1" || return 0
-        fail "no se puede dar el foco a $1"
-    fi
-    shift
-    xdotool "$@"
-}
 
 # Starts the host with the run; returns once the host says the tool's window is its child.
 arrancar() {
@@ -114,46 +78,6 @@ terminar() {
     [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
 }
 
-# Repeats `accion ARGS…` on window $1 until that window goes away: a key pressed before a window
-# of Wine's takes input is lost, and pressed twice it could answer the next window, so each try
-# waits for the window to close before the next.
-hasta_cerrar() {
-    local id=$1 que=$2
-    shift 2
-    for _ in 1 2 3 4 5; do
-        visible "$id" || return 0
-        "$@"
-        for _ in $(seq 50); do
-            visible "$id" || return 0
-            sleep 0.1
-        done
-    done
-    fail "$que sigue abierto"
-}
-
-# Types a file name into the file dialog and accepts it.
-elegir() {
-    local dialogo
-    dialogo=$(ventana '^Archivo XML$')
-    [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($2)"
-    sleep 0.5
-    # The name field has the focus; whatever an earlier try left there is replaced. (xdotool's
-    # "type" takes every word after it as text, so it ends its own command.)
-    nombre() {
-        teclas "$dialogo" key End shift+Home BackSpace
-        xdotool type --delay 20 "$1"
-        xdotool key Return
-    }
-    hasta_cerrar "$dialogo" "el diálogo de archivo ($2)" nombre "$1"
-}
-aceptar_aviso() {
-    local aviso
-    aviso=$(ventana '^Zendral$')
-    [ -n "$aviso" ] || fail "no apareció $1"
-    sleep 0.3
-    hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
-}
-
 # importar: the timetable export into the folder of the file typed in the dialog.
 arrancar importar
 elegir "$(win "$vtemp/saga/centre.xml")" importar
@@ -165,10 +89,7 @@ head -c 26 "$vtemp/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO
 
 # exportar with the file dialog cancelled: "No existe archivo", then the tool ends and reports -1.
 arrancar exportar
-dialogo=$(ventana '^Archivo XML$')
-[ -n "$dialogo" ] || fail "no apareció el diálogo de archivo (exportar cancelado)"
-sleep 0.5
-hasta_cerrar "$dialogo" "el diálogo de archivo (exportar cancelado)" teclas "$dialogo" key Escape
+cancelar_archivo "exportar cancelado"
 aceptar_aviso "«No existe archivo»"
 terminar "exportar cancelado"
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" ||

@@ -1,0 +1,100 @@
+# What the end-to-end scripts share, sourced by them: a virtual X server of their own and the
+# keyboard of a person answering the tool's windows. The caller sets $tmp (a folder of its own)
+# and xvfb_pid= before sourcing, and kills $xvfb_pid when it ends.
+# ZENDRAL_E2E_CAPTURA=file.png: the screen is saved there when the test fails.
+
+fail() {
+    echo "FALLO: $*" >&2
+    [ -n "${ZENDRAL_E2E_CAPTURA:-}" ] && [ -n "${DISPLAY:-}" ] && import -window root "$ZENDRAL_E2E_CAPTURA" 2>/dev/null
+    exit 1
+}
+
+# Starts Xvfb on a free display (it writes the number it took) and points DISPLAY at it.
+iniciar_xvfb() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$tmp/display" ] && break
+        sleep 0.05
+    done
+    [ -s "$tmp/display" ] || fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
+    export DISPLAY=":$(cat "$tmp/display")"
+}
+
+# The id of the only visible window whose title matches, waiting up to 30 s for it. Each search is
+# tried again: one that meets a window just being destroyed ends with an X error and no answer.
+ventana() {
+    local id
+    for _ in $(seq 150); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
+}
+
+# Whether window $1 is still shown.
+visible() { xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+
+# Gives window $1 the keyboard and runs xdotool with the rest; nothing when it closed meanwhile.
+teclas() {
+    if ! xdotool windowactivate --sync "$1" 2>/dev/null && ! xdotool windowfocus --sync "$1"; then
+        visible "$1" || return 0
+        fail "no se puede dar el foco a $1"
+    fi
+    shift
+    xdotool "$@"
+}
+
+# Repeats `accion ARGS…` on window $1 until that window goes away: a key pressed before a window
+# takes input is lost, and pressed twice it could answer the next window, so each try waits for
+# the window to close before the next. $2 names the window for the failure.
+hasta_cerrar() {
+    local id=$1 que=$2
+    shift 2
+    for _ in 1 2 3 4 5; do
+        visible "$id" || return 0
+        "$@"
+        for _ in $(seq 50); do
+            visible "$id" || return 0
+            sleep 0.1
+        done
+    done
+    fail "$que sigue abierto"
+}
+
+# Types file name $1 into the file dialog and accepts it; $2 names the step for a failure.
+elegir() {
+    local dialogo
+    dialogo=$(ventana '^Archivo XML$')
+    [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($2)"
+    sleep 0.5
+    # The name field has the focus; whatever an earlier try left there is replaced. (xdotool's
+    # "type" takes every word after it as text, so it ends its own command.)
+    nombre() {
+        teclas "$dialogo" key End shift+Home BackSpace
+        xdotool type --delay 20 "$1"
+        xdotool key Return
+    }
+    hasta_cerrar "$dialogo" "el diálogo de archivo ($2)" nombre "$1"
+}
+
+# Cancels the file dialog; $1 names the step for a failure.
+cancelar_archivo() {
+    local dialogo
+    dialogo=$(ventana '^Archivo XML$')
+    [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($1)"
+    sleep 0.5
+    hasta_cerrar "$dialogo" "el diálogo de archivo ($1)" teclas "$dialogo" key Escape
+}
+
+# Accepts the tool's message box; $1 names it for a failure.
+aceptar_aviso() {
+    local aviso
+    aviso=$(ventana '^Zendral$')
+    [ -n "$aviso" ] || fail "no apareció $1"
+    sleep 0.3
+    hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
+}
