@@ -65,12 +65,19 @@ hasta_cerrar() {
     fail "$que sigue abierto"
 }
 
+# The file dialog's window, once it is shown and has settled; $1 names the step for a failure.
+dialogo_archivo() {
+    local id
+    id=$(ventana '^Archivo XML$')
+    [ -n "$id" ] || fail "no apareció el diálogo de archivo ($1)"
+    sleep 0.5
+    echo "$id"
+}
+
 # Types file name $1 into the file dialog and accepts it; $2 names the step for a failure.
 elegir() {
     local dialogo
-    dialogo=$(ventana '^Archivo XML$')
-    [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($2)"
-    sleep 0.5
+    dialogo=$(dialogo_archivo "$2") || exit 1
     # The name field has the focus; whatever an earlier try left there is replaced. (xdotool's
     # "type" takes every word after it as text, so it ends its own command.)
     nombre() {
@@ -84,9 +91,7 @@ elegir() {
 # Cancels the file dialog; $1 names the step for a failure.
 cancelar_archivo() {
     local dialogo
-    dialogo=$(ventana '^Archivo XML$')
-    [ -n "$dialogo" ] || fail "no apareció el diálogo de archivo ($1)"
-    sleep 0.5
+    dialogo=$(dialogo_archivo "$1") || exit 1
     hasta_cerrar "$dialogo" "el diálogo de archivo ($1)" teclas "$dialogo" key Escape
 }
 

@@ -104,11 +104,7 @@ cursos=$(ventana '^Asignación de Niveles y Cursos$')
 [ -n "$cursos" ] || fail "no apareció el diálogo de niveles y cursos"
 sleep 0.5
 # Aceptar, clicked where the dialog places it (Return belongs to the grid).
-pulsar_aceptar() {
-    xdotool windowactivate --sync "$cursos" 2>/dev/null || xdotool windowfocus --sync "$cursos"
-    xdotool mousemove --window "$cursos" 566 392 click 1
-}
-hasta_cerrar "$cursos" "el diálogo de niveles y cursos" pulsar_aceptar
+hasta_cerrar "$cursos" "el diálogo de niveles y cursos" teclas "$cursos" mousemove --window "$cursos" 566 392 click 1
 lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
 [ -n "$lineas" ] || fail "no apareció la pregunta de las líneas"
 sleep 0.3

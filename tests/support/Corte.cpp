@@ -1,9 +1,9 @@
 #include "Corte.h"
 
+#include "CodePage.h"
 #include "Sistema.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace zendral::test
@@ -24,17 +24,13 @@ struct Estado
 
 Estado g_estado;
 
-bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b)
+// The same name in any letter case, in the same folder however spelt.
+bool EsElArchivo(const std::filesystem::path& a, const std::filesystem::path& b)
 {
-    const std::string na = a.filename().string();
-    const std::string nb = b.filename().string();
-    const bool mismoNombre =
-        na.size() == nb.size() && std::equal(na.begin(), na.end(), nb.begin(), [](char x, char y) {
-            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-        });
     std::error_code ec;
-    return mismoNombre && std::filesystem::weakly_canonical(a.parent_path(), ec) ==
-                              std::filesystem::weakly_canonical(b.parent_path(), ec);
+    return cp1252::EqualsNoCase(a.filename().string(), b.filename().string()) &&
+           std::filesystem::weakly_canonical(a.parent_path(), ec) ==
+               std::filesystem::weakly_canonical(b.parent_path(), ec);
 }
 
 int Cortar(const char* llamada, const std::filesystem::path& archivo)
@@ -42,7 +38,7 @@ int Cortar(const char* llamada, const std::filesystem::path& archivo)
     Estado& e = g_estado;
     const bool nombrada =
         e.llamadas.empty() || std::find(e.llamadas.begin(), e.llamadas.end(), llamada) != e.llamadas.end();
-    if (!nombrada || (!e.archivo.empty() && !MismoArchivo(archivo, e.archivo))) {
+    if (!nombrada || (!e.archivo.empty() && !EsElArchivo(archivo, e.archivo))) {
         return 0;
     }
     ++e.vistas;
