@@ -1,11 +1,11 @@
 #include "Exportacion.h"
 
-#include "CodePage.h"
 #include "DbfTable.h"
 #include "Error.h"
 #include "ExternalTool.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
+#include "TablaPrueba.h"
 #include "Tablas.h"
 #include "TempDir.h"
 
@@ -23,7 +23,7 @@ namespace
 
 namespace fs = std::filesystem;
 using dbf::FieldType;
-using Fila = std::vector<std::string>;
+using test::Fila;
 
 class ExportacionTest : public ::testing::Test
 {
@@ -42,26 +42,10 @@ protected:
         std::ignore = dir.write("destino/elegido.xml", "esto no es XML");
     }
 
-    // A table with the whole of its layout; each row gives the values of `campos`, in that order.
     void Tabla(const tablas::Disposicion& disposicion, const std::vector<std::string>& campos,
                const std::vector<Fila>& filas)
     {
-        dbf::Table t(disposicion.nombre, work, disposicion.nombre);
-        tablas::Definir(t, disposicion);
-        t.CreateTable();
-        t.Open();
-        for (const auto& fila : filas) {
-            t.Append();
-            for (std::size_t i = 0; i < fila.size(); ++i) {
-                const dbf::FieldDef* campo = disposicion.Campo(campos.at(i));
-                ASSERT_NE(campo, nullptr) << disposicion.nombre << " " << campos[i];
-                if (!fila[i].empty() || campo->type == FieldType::String) {
-                    t.FieldByName(campos[i]).SetAsString(cp1252::FromUtf8(fila[i]));
-                }
-            }
-            t.Post();
-        }
-        t.Close();
+        test::EscribirTabla(work, disposicion, campos, filas);
     }
 
     void DiasHoras(const std::vector<std::string>& claves)

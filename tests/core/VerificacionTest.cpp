@@ -1,10 +1,9 @@
 #include "Verificacion.h"
 
-#include "CodePage.h"
-#include "DbfTable.h"
 #include "Error.h"
 #include "Exportacion.h"
 #include "ScriptedPrompter.h"
+#include "TablaPrueba.h"
 #include "Tablas.h"
 #include "TempDir.h"
 
@@ -20,7 +19,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using Fila = std::vector<std::string>;
+using test::Fila;
 
 // Files left beside the document: the new one is written under a temporary name of its own.
 int Temporales(const fs::path& carpeta)
@@ -51,18 +50,7 @@ protected:
     void Tabla(const tablas::Disposicion& disposicion, const std::vector<std::string>& campos,
                const std::vector<Fila>& filas)
     {
-        dbf::Table t(disposicion.nombre, work, disposicion.nombre);
-        tablas::Definir(t, disposicion);
-        t.CreateTable();
-        t.Open();
-        for (const auto& fila : filas) {
-            t.Append();
-            for (std::size_t i = 0; i < fila.size(); ++i) {
-                t.FieldByName(campos.at(i)).SetAsString(cp1252::FromUtf8(fila[i]));
-            }
-            t.Post();
-        }
-        t.Close();
+        test::EscribirTabla(work, disposicion, campos, filas);
     }
 
     // SOLUC rows: DIA, HORA, PROF, CODGRUPO, AULA, ASIG, TAREA.
