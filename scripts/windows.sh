@@ -225,7 +225,10 @@ echo "== Paquete: instalador y zip"
 
 echo "== Pruebas del programa de escritorio bajo Wine"
 t0=$SECONDS
-# The widget tests run on Qt's Windows platform, on a virtual X server of their own.
+# The widget tests run on Qt's Windows platform, on a virtual X server of their own. A Wine server
+# still running from the build (which lists the tests with no display) would draw their windows
+# nowhere: it is ended first.
+wineserver -k 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     ctest --test-dir "$build_qt" --output-on-failure --timeout 300 --repeat until-pass:2 \
     -R '^(gui_|help_|e2e_wine|instalador_wine)'

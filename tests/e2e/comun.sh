@@ -103,3 +103,17 @@ aceptar_aviso() {
     sleep 0.3
     hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
 }
+
+# Waits up to $2 tenths of a second for the host started as $host_pid (and so the tool) to end;
+# fails unless it ends with 0. $1 names the run in the message.
+terminar() {
+    for _ in $(seq "$2"); do
+        kill -0 "$host_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$host_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
+    wait "$host_pid"
+    local codigo=$?
+    host_pid=
+    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
+}

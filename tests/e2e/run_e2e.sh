@@ -67,24 +67,11 @@ arrancar() {
     xwininfo -id "$z" | grep -q 'Width: 632' || fail "tamaño de la ventana incrustada"
 }
 
-# Waits for the host (and so the tool) to end; fails unless it ends with 0.
-terminar() {
-    for _ in $(seq 150); do
-        kill -0 "$host_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$host_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
-    wait "$host_pid"
-    local codigo=$?
-    host_pid=
-    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
-}
-
 # importar: the timetable export; the file typed in the dialog names the destination folder.
 arrancar importar
 elegir "$ZENDRAL_DIR/saga/centre.xml" importar
 aceptar_aviso "«Proceso finalizado»"
-terminar importar
+terminar importar 150
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
 head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
     fail "SolucioHorari.xml no se escribió"
@@ -93,7 +80,7 @@ head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><
 arrancar exportar
 cancelar_archivo exportar
 aceptar_aviso "«No existe archivo»"
-terminar exportar
+terminar exportar 150
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
 
 echo "zendral incrustado en el anfitrión: correcto"

@@ -66,23 +66,11 @@ arrancar() {
         fail "la ventana de Zendral no es hija de la del anfitrión ($1): $(cat "$tmp/host.out" "$tmp/host.err")"
 }
 
-terminar() {
-    for _ in $(seq 300); do
-        kill -0 "$host_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$host_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
-    wait "$host_pid"
-    local codigo=$?
-    host_pid=
-    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
-}
-
 # importar: the timetable export into the folder of the file typed in the dialog.
 arrancar importar
 elegir "$(win "$vtemp/saga/centre.xml")" importar
 aceptar_aviso "«Proceso finalizado» (importar)"
-terminar importar
+terminar importar 300
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
 head -c 26 "$vtemp/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
     fail "SolucioHorari.xml no se escribió"
@@ -91,7 +79,7 @@ head -c 26 "$vtemp/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO
 arrancar exportar
 cancelar_archivo "exportar cancelado"
 aceptar_aviso "«No existe archivo»"
-terminar "exportar cancelado"
+terminar "exportar cancelado" 300
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" ||
     fail "Velorin.ini tras cancelar: $(cat -A "$ini" 2>&1)"
 
@@ -110,7 +98,7 @@ lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
 sleep 0.3
 hasta_cerrar "$lineas" "la pregunta de las líneas" teclas "$lineas" key Return
 aceptar_aviso "«Proceso finalizado» (exportar)"
-terminar "exportar completo"
+terminar "exportar completo" 300
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" ||
     fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
 for f in "$tmp/cli"/*; do
