@@ -44,13 +44,16 @@ arrancar() {
     rm -f "$ini"
     "$host" "$tmp/bin/zendral" "$1" >"$tmp/host.out" 2>"$tmp/host.err" &
     host_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$tmp/host.out" ] && break
+    # Its first line is the handle of its window; up to 15 s on a busy machine.
+    local anfitrion= hasta=$((SECONDS + 15))
+    while [ $SECONDS -lt $hasta ]; do
+        anfitrion=$(head -1 "$tmp/host.out")
+        [ -n "$anfitrion" ] && break
+        kill -0 "$host_pid" 2>/dev/null || break
         sleep 0.05
     done
-    local anfitrion
-    anfitrion=$(head -1 "$tmp/host.out")
-    [ -n "$anfitrion" ] || fail "el anfitrión no mostró su ventana: $(cat "$tmp/host.err")"
+    [ -n "$anfitrion" ] ||
+        fail "el anfitrión no mostró su ventana: $(cat -A "$tmp/host.out" "$tmp/host.err" | head -20)"
     local z
     z=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
     [ -n "$z" ] || fail "no apareció la ventana de Zendral ($1)"
