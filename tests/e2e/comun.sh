@@ -104,10 +104,10 @@ aceptar_aviso() {
     hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
 }
 
-# Waits up to $2 tenths of a second for the host started as $host_pid (and so the tool) to end;
-# fails unless it ends with 0. $1 names the run in the message.
+# Waits up to 30 s for the host started as $host_pid (and so the tool) to end; fails unless it
+# ends with 0. $1 names the run in the message.
 terminar() {
-    for _ in $(seq "$2"); do
+    for _ in $(seq 300); do
         kill -0 "$host_pid" 2>/dev/null || break
         sleep 0.1
     done

@@ -74,7 +74,7 @@ arrancar() {
 arrancar importar
 elegir "$ZENDRAL_DIR/saga/centre.xml" importar
 aceptar_aviso "«Proceso finalizado»"
-terminar importar 150
+terminar importar
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
 head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
     fail "SolucioHorari.xml no se escribió"
@@ -83,7 +83,7 @@ head -c 26 "$ZENDRAL_DIR/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><
 arrancar exportar
 cancelar_archivo exportar
 aceptar_aviso "«No existe archivo»"
-terminar exportar 150
+terminar exportar
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
 
 echo "zendral incrustado en el anfitrión: correcto"

@@ -70,7 +70,7 @@ arrancar() {
 arrancar importar
 elegir "$(win "$vtemp/saga/centre.xml")" importar
 aceptar_aviso "«Proceso finalizado» (importar)"
-terminar importar 300
+terminar importar
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" || fail "Velorin.ini tras importar: $(cat -A "$ini" 2>&1)"
 head -c 26 "$vtemp/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO ' ||
     fail "SolucioHorari.xml no se escribió"
@@ -79,7 +79,7 @@ head -c 26 "$vtemp/saga/SolucioHorari.xml" | grep -q '^<HORARI><SESSIONS><SESSIO
 arrancar exportar
 cancelar_archivo "exportar cancelado"
 aceptar_aviso "«No existe archivo»"
-terminar "exportar cancelado" 300
+terminar "exportar cancelado"
 printf '[Transformadores]\r\nTransformado=-1\r\n' | cmp -s - "$ini" ||
     fail "Velorin.ini tras cancelar: $(cat -A "$ini" 2>&1)"
 
@@ -98,7 +98,7 @@ lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
 sleep 0.3
 hasta_cerrar "$lineas" "la pregunta de las líneas" teclas "$lineas" key Return
 aceptar_aviso "«Proceso finalizado» (exportar)"
-terminar "exportar completo" 300
+terminar "exportar completo"
 printf '[Transformadores]\r\nTransformado=1\r\n' | cmp -s - "$ini" ||
     fail "Velorin.ini tras exportar: $(cat -A "$ini" 2>&1)"
 for f in "$tmp/cli"/*; do
