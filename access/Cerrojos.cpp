@@ -21,6 +21,7 @@ struct Sostenidos
     std::filesystem::path directorio;
     std::map<std::string, LockedFile> archivos;
     int runs = 0;
+    bool cambios = false; // the run has let go of a file to replace or remove it
 };
 
 Sostenidos& Registro()
@@ -64,6 +65,8 @@ std::string Nombre(const std::filesystem::path& archivo)
 
 } // namespace
 
+const std::string kOtroRun = "Otro proceso de Zendral está en curso sobre las tablas de ";
+
 std::filesystem::path BuscarArchivo(const std::filesystem::path& directorio, const std::string& nombre)
 {
     std::filesystem::path exacto = directorio / nombre;
@@ -89,23 +92,16 @@ void ComprobarDirectorioEscribible(const std::filesystem::path& directorio, cons
     if (!std::filesystem::is_directory(directorio, ec)) {
         throw Error("No es un directorio: " + directorio.string());
     }
-    int fd = -1;
-    std::filesystem::path prueba;
     try {
-        prueba = CrearTemporal(directorio / "zendral-prueba", fd);
+        ArchivoNuevo prueba(directorio / "zendral-prueba");
     } catch (const Error&) {
-        throw Error("No se puede escribir en " + nombre + " " + directorio.string() + ": " +
-                    SystemReason(errno));
-    }
-    sistema::Cerrar(fd);
-    if (sistema::Borrar(prueba) != 0) {
         throw Error("No se puede escribir en " + nombre + " " + directorio.string() + ": " +
                     SystemReason(errno));
     }
 }
 
 CerrojoRun::CerrojoRun(const std::filesystem::path& directorio, const std::vector<std::string>& archivos,
-                       bool escribe)
+                       bool escribe, const std::filesystem::path& archivoRun)
     : m_directorio(directorio)
 {
     Sostenidos& r = Registro();
@@ -122,6 +118,9 @@ CerrojoRun::CerrojoRun(const std::filesystem::path& directorio, const std::vecto
         } catch (const Error& e) {
             throw Error(std::string("No se pueden cambiar las tablas: ") + e.what());
         }
+    }
+    if (!archivoRun.empty()) {
+        TomarRun(archivoRun, escribe);
     }
     std::map<std::string, LockedFile> tomados;
     for (const std::string& nombre : archivos) {
@@ -141,6 +140,35 @@ CerrojoRun::CerrojoRun(const std::filesystem::path& directorio, const std::vecto
     r.directorio = directorio;
     r.archivos = std::move(tomados);
     r.runs = 1;
+    r.cambios = false;
+}
+
+void CerrojoRun::TomarRun(const std::filesystem::path& archivoRun, bool escribe)
+{
+    if (escribe && sistema::CrearDirectorio(archivoRun.parent_path()) != 0) {
+        throw Error("No se pueden cambiar las tablas: no se puede escribir en " +
+                    archivoRun.parent_path().string() + ": " + SystemReason(errno));
+    }
+    // A run that only reads and finds no such file can meet no run that writes: that one would
+    // have made it.
+    const int fd = sistema::Abrir(archivoRun, escribe ? sistema::Apertura::LecturaEscrituraCrea
+                                                      : sistema::Apertura::Lectura);
+    if (fd < 0) {
+        if (escribe) {
+            throw Error("No se pueden cambiar las tablas: no se puede escribir el archivo " +
+                        archivoRun.string() + ": " + SystemReason(errno));
+        }
+        return;
+    }
+    const int err = sistema::Bloquear(fd, escribe);
+    if (err != 0) {
+        sistema::Cerrar(fd);
+        if (err == EAGAIN || err == EACCES || err == EWOULDBLOCK) {
+            throw Error(kOtroRun + m_directorio.string() + ": espere a que termine y vuelva a intentarlo");
+        }
+        throw Error("No se puede bloquear el archivo " + archivoRun.string() + ": " + SystemReason(err));
+    }
+    m_run = LockedFile::Own(fd);
 }
 
 CerrojoRun::~CerrojoRun()
@@ -153,6 +181,21 @@ CerrojoRun::~CerrojoRun()
 
 namespace cerrojos
 {
+
+bool RunEnCurso(const std::filesystem::path& directorio, const std::filesystem::path& archivoRun)
+{
+    const Sostenidos& r = Registro();
+    if (r.runs > 0 && MismoDirectorio(r.directorio, directorio)) {
+        return true;
+    }
+    const int fd = sistema::Abrir(archivoRun, sistema::Apertura::Lectura);
+    if (fd < 0) {
+        return false;
+    }
+    const int err = sistema::Bloquear(fd, false);
+    sistema::Cerrar(fd);
+    return err == EAGAIN || err == EACCES || err == EWOULDBLOCK;
+}
 
 int Prestado(const std::filesystem::path& archivo)
 {
@@ -167,6 +210,8 @@ int Prestado(const std::filesystem::path& archivo)
     return sistema::Duplicar(it->second.fd());
 }
 
+bool HuboCambios() { return Registro().runs > 0 && Registro().cambios; }
+
 bool Sostenido(const std::filesystem::path& archivo)
 {
     const Sostenidos& r = Registro();
@@ -178,6 +223,7 @@ void Soltar(const std::filesystem::path& archivo)
     Sostenidos& r = Registro();
     if (r.runs > 0) {
         r.archivos.erase(Clave(archivo));
+        r.cambios = true;
     }
 }
 

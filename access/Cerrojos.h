@@ -26,8 +26,11 @@ public:
     // case. Missing files are not locked. Throws Error, holding nothing, when the directory is
     // missing or (when the run writes there, `escribe`) takes no new files, or when another
     // program holds one of the files.
+    // `archivoRun`, when given, is the file whose lock makes runs on `directorio` take turns,
+    // whatever tables exist (made when the run writes): another live run, in this process or
+    // another, stops this one before it changes anything, with a message that says so.
     CerrojoRun(const std::filesystem::path& directorio, const std::vector<std::string>& archivos,
-               bool escribe = true);
+               bool escribe = true, const std::filesystem::path& archivoRun = {});
     ~CerrojoRun();
     CerrojoRun(const CerrojoRun&) = delete;
     CerrojoRun& operator=(const CerrojoRun&) = delete;
@@ -35,12 +38,21 @@ public:
     const std::filesystem::path& Directorio() const { return m_directorio; }
 
 private:
+    void TomarRun(const std::filesystem::path& archivoRun, bool escribe);
+
     std::filesystem::path m_directorio;
     std::vector<std::filesystem::path> m_archivos;
+    LockedFile m_run;
 };
+
+// How the refusal of a run that meets another live one begins; the directory follows.
+extern const std::string kOtroRun;
 
 namespace cerrojos
 {
+
+// Whether a live run (of this process, or another holding `archivoRun`'s lock) is on `directorio`.
+bool RunEnCurso(const std::filesystem::path& directorio, const std::filesystem::path& archivoRun);
 
 // A descriptor of `archivo` that shares the lock a live run holds on it, or -1 when no run holds
 // it. The caller closes it.
@@ -48,6 +60,9 @@ int Prestado(const std::filesystem::path& archivo);
 
 // Whether a live run holds `archivo` or its directory is the one a live run locked.
 bool Sostenido(const std::filesystem::path& archivo);
+
+// Whether the live run has let go of any file to replace or remove it (Soltar).
+bool HuboCambios();
 
 // Before `archivo` is replaced or removed: the run's hold on the old file goes.
 void Soltar(const std::filesystem::path& archivo);

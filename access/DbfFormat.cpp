@@ -526,6 +526,32 @@ bool IsValidName(std::string_view name)
     });
 }
 
+std::optional<HeaderFacts> ReadHeaderFacts(int fd)
+{
+    unsigned char b[kHeaderSize] = {};
+    if (sistema::LeerEn(fd, b, sizeof b, 0) != static_cast<std::int64_t>(sizeof b)) {
+        return std::nullopt;
+    }
+    HeaderFacts h;
+    h.recordCount =
+        static_cast<std::uint32_t>(b[4] | (b[5] << 8) | (b[6] << 16) | (std::uint32_t{b[7]} << 24));
+    h.headerLength = static_cast<std::size_t>(b[8] | (b[9] << 8));
+    h.indexFlag = b[kIndexFlagAt] != 0;
+    return h;
+}
+
+void ClearIndexFlags(std::string& header)
+{
+    if (header.size() <= kIndexFlagAt) {
+        return;
+    }
+    header[kIndexFlagAt] = 0;
+    for (std::size_t at = kHeaderSize; at + kDescriptorSize <= header.size() && header[at] != kTerminator;
+         at += kDescriptorSize) {
+        header[at + kFieldIndexFlagAt] = 0;
+    }
+}
+
 void SetIndexFlags(std::string& header, const std::vector<mdx::Tag>& tags, bool on)
 {
     header[kIndexFlagAt] = on ? 0x01 : 0x00;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,20 @@ struct Contents
 
     std::size_t RecordCount() const { return records.size() / recordLength; }
 };
+
+// What the first bytes of a table say about it, for those who copy tables whole.
+struct HeaderFacts
+{
+    std::uint32_t recordCount = 0; // records the header counts, deleted ones included
+    std::size_t headerLength = 0;  // header and field descriptors, terminator included
+    bool indexFlag = false;        // announces a production index
+};
+// Nothing when the file is too short to hold a header.
+std::optional<HeaderFacts> ReadHeaderFacts(int fd);
+
+// Clears, in a table's header bytes (whole descriptors included), the announcement of a
+// production index: the header's flag and every field's.
+void ClearIndexFlags(std::string& header);
 
 // Up to `size` bytes from `offset`, fewer at the end of the file. Throws Error naming `table`.
 std::string ReadAt(int fd, std::uint64_t offset, std::size_t size, const std::string& table);

@@ -90,7 +90,7 @@ struct Table::Impl
     // A new table that CreateTable built beside its final name, not yet in place: its file, the
     // lock on it (moved to `file` while it is open) and its index tags. It replaces the old table
     // when this object closes it, or at once when CreateTable was asked to.
-    std::filesystem::path pendingPath;
+    std::optional<ArchivoNuevo> pending;
     LockedFile pendingFile;
     std::vector<mdx::Tag> pendingTags;
     bool pendingOpen = false; // `file` is the pending file
@@ -99,10 +99,7 @@ struct Table::Impl
     void DiscardPending() noexcept
     {
         pendingFile.close();
-        if (!pendingPath.empty()) {
-            sistema::Borrar(pendingPath);
-            pendingPath.clear();
-        }
+        pending.reset();
         pendingTags.clear();
         pendingOpen = false;
     }
@@ -407,7 +404,7 @@ Table::Table(std::string objectName, std::filesystem::path directory, std::strin
 
 Table::~Table()
 {
-    if (!m_impl->pendingPath.empty()) {
+    if (m_impl->pending) {
         // A table built beside the old one and never closed: the old one stays.
         m_impl->Release();
         m_impl->DiscardPending();
@@ -517,8 +514,8 @@ void Table::CreateTable(Replace when)
     Impl& d = *m_impl;
     d.DiscardPending();
     const std::filesystem::path path = m_directory / (m_tableName + ".DBF");
-    int fd = -1;
-    d.pendingPath = CrearTemporal(path, fd);
+    d.pending.emplace(path);
+    const int fd = d.pending->Entregar();
     if (const int err = sistema::Bloquear(fd, true); err != 0) {
         sistema::Cerrar(fd);
         d.DiscardPending();
@@ -549,29 +546,19 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
     const std::vector<mdx::Tag>& tags = d.pendingTags;
 
     // The index is written beside its final name too, before anything is renamed.
-    struct Beside
-    {
-        std::filesystem::path path;
-        ~Beside()
-        {
-            if (!path.empty()) {
-                sistema::Borrar(path);
-            }
-        }
-    } index;
+    std::optional<ArchivoNuevo> index;
     if (!tags.empty()) {
         char today[3];
         PutToday(today);
         mdx::Date date;
         std::memcpy(date.data(), today, date.size());
-        int ifd = -1;
-        index.path = CrearTemporal(m_directory / (m_tableName + ".MDX"), ifd);
-        int err = EscribirTodo(ifd, mdx::Build(m_tableName, tags, fields, records, recordLength, date));
-        if (err == 0 && sistema::Sincronizar(ifd) != 0) {
-            err = errno;
+        index.emplace(m_directory / (m_tableName + ".MDX"));
+        int err = index->Escribir(mdx::Build(m_tableName, tags, fields, records, recordLength, date));
+        if (err == 0) {
+            err = index->Sincronizar();
         }
-        if (sistema::Cerrar(ifd) != 0 && err == 0) {
-            err = errno;
+        if (const int e = index->Cerrar(); err == 0) {
+            err = e;
         }
         if (err != 0) {
             throw Error("No se puede guardar el índice de la tabla " + m_tableName + ": " +
@@ -594,12 +581,11 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
         }
     }
     cerrojos::Soltar(target);
-    if (sistema::Reemplazar(d.pendingPath, target) != 0) {
-        const int err = errno;
+    if (const int err = d.pending->Confirmar(); err != 0) {
         cerrojos::SostenerArchivo(target);
         throw Error(prefix + SystemReason(err));
     }
-    d.pendingPath.clear();
+    d.pending.reset();
     cerrojos::Sostener(target, file.fd());
 
     // The new table announces no index yet, so the old index may go or be replaced; only once
@@ -610,11 +596,10 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
         // An index left by the old table has no table any more.
         sistema::Borrar(indexTarget);
     } else {
-        if (sistema::Reemplazar(index.path, indexTarget) != 0) {
+        if (const int err = index->Confirmar(); err != 0) {
             throw Error("No se puede guardar el índice de la tabla " + m_tableName + ": " +
-                        SystemReason(errno));
+                        SystemReason(err));
         }
-        index.path.clear();
         cerrojos::SostenerArchivo(indexTarget);
         const std::size_t end = kHeaderSize + kDescriptorSize * fields.size();
         std::string header = ReadAt(file.fd(), 0, end, m_tableName);

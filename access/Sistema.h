@@ -74,14 +74,15 @@ bool ReemplazoImpedido(const std::filesystem::path& archivo);
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino);
 // Removes a file; a missing one is no failure. 0 or -1 with errno set.
 int Borrar(const std::filesystem::path& archivo);
-// A second name `destino` for the file `origen` (a hard link). 0 or -1 with errno set; where the
-// file system has none (and on Windows, always: see there), the caller copies instead.
-int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino);
+// Gives the empty open file `destino` the bytes of the open file `origen` by sharing its blocks
+// copy-on-write (a reflink): a later change to either leaves the other as it was. 0, or -1 with
+// errno set where the file system cannot (then the caller copies the bytes).
+int Clonar(int origen, int destino);
 // Creates one directory; an existing one is no failure. 0 or -1 with errno set.
 int CrearDirectorio(const std::filesystem::path& directorio);
 
 // Failure injection for tests: when set, every call above that changes a file (an open that
-// creates or writes, a write, an emptying, a rename, a deletion, a link, a new directory) first
+// creates or writes, a write, an emptying, a rename, a deletion, a clone, a new directory) first
 // calls `corte` with the call's name and the file it acts on (the new name for a rename; empty
 // for a call on an open file). A non-zero return makes the call fail with that errno value; the
 // function may also end the process, to stand for a crash at that point. The programs

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,12 +187,12 @@ int Borrar(const std::filesystem::path& archivo)
     return ::unlink(archivo.c_str()) == 0 || errno == ENOENT ? 0 : -1;
 }
 
-int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
+int Clonar(int origen, int destino)
 {
-    if (Cortado("link", destino)) {
+    if (Cortado("clone")) {
         return -1;
     }
-    return ::link(origen.c_str(), destino.c_str());
+    return ::ioctl(destino, FICLONE, origen);
 }
 
 int CrearDirectorio(const std::filesystem::path& directorio)

@@ -309,14 +309,12 @@ int Borrar(const std::filesystem::path& archivo)
     return Falla();
 }
 
-int Enlazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
+int Clonar(int origen, int destino)
 {
-    if (Cortado("link", destino)) {
+    if (Cortado("clone")) {
         return -1;
     }
-    // No hard links for copies here: a copy that is another name of a live table must get bytes of
-    // its own before anybody changes that table in place, and Windows refuses to replace a name
-    // of a file that is open (the run holds every table). The caller copies instead.
+    // Block cloning exists only on ReFS volumes; the caller copies the bytes.
     (void)origen;
     (void)destino;
     errno = ENOTSUP;

@@ -265,16 +265,27 @@ template <typename Run> bool TMForm::Ejecutar(Run run)
 void TMForm::BExportarClick()
 {
     m_estado.copiaAntesDeImportar.clear();
-    const bool bien = Ejecutar([this] {
+    const auto ofrecerVuelta = [this] {
+        return m_estado.lanzadoPorHost != 2 && !m_estado.copiaAntesDeImportar.empty() &&
+               PreguntarSiNo(m_prompter,
+                             QStringLiteral("¿Quiere volver a las tablas de antes de esta importación?")) &&
+               RestaurarCopia(m_prompter, m_directorioTrabajo, m_estado.copiaAntesDeImportar);
+    };
+    const bool bien = Ejecutar([&] {
         Importacion importacion(m_estado, m_prompter, m_directorioTrabajo);
         importacion.UsarMemoria(!m_lineaOrdenes.sinMemoria);
-        return importacion.BExportarClick();
+        const FinRun fin = importacion.BExportarClick();
+        // The forced exit leaves the tables of stages 1 to 4 new and the rest as they were; by
+        // hand, the way back is offered before the window closes.
+        if (fin == FinRun::SalidaForzada) {
+            ofrecerVuelta();
+        }
+        return fin;
     });
-    // After the error box of an import started by hand that had kept a copy: the way back.
-    if (!bien && m_estado.lanzadoPorHost != 2 && !m_estado.copiaAntesDeImportar.empty() &&
-        PreguntarSiNo(m_prompter,
-                      QStringLiteral("¿Quiere volver a las tablas de antes de esta importación?"))) {
-        RestaurarCopia(m_prompter, m_directorioTrabajo, m_estado.copiaAntesDeImportar);
+    // An error puts the tables of before back by itself; only when that failed too (the marker
+    // of the run stays) is the way back offered again.
+    if (!bien && copias::AvisoInterrumpido(m_directorioTrabajo)) {
+        ofrecerVuelta();
     }
 }
 

@@ -81,9 +81,9 @@ struct Directorio
 
 // A centre with `cursos` courses of 4 groups and 12 subjects each, and matching teachers and
 // rooms.
-fs::path Centre(const fs::path& dir, int cursos)
+fs::path Centre(const fs::path& dir, int cursos, const std::string& nombre = "centre.xml")
 {
-    std::ofstream out(dir / "centre.xml");
+    std::ofstream out(dir / nombre);
     out << "<CENTRE><MATERIES>";
     for (int c = 0; c < cursos; ++c) {
         for (int m = 0; m < 12; ++m) {
@@ -109,7 +109,7 @@ fs::path Centre(const fs::path& dir, int cursos)
         out << "</CURS>";
     }
     out << "</CURSOS></CENTRE>";
-    return dir / "centre.xml";
+    return dir / nombre;
 }
 
 void CentreImport(benchmark::State& state)
@@ -207,6 +207,45 @@ void ImportAgainstFloor(benchmark::State& state)
     state.counters["document_MB"] = static_cast<double>(fs::file_size(centre)) / 1e6;
 }
 BENCHMARK(ImportAgainstFloor)->Arg(4000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// An import over an existing set of tables (another document's, so that the copy made before the
+// rebuild is a real one) against an import into an empty directory plus one copy of the files:
+// ratio = over / (empty + copy). Five rounds, the fastest of each counted. Run it alone with
+//   build/bench/zendral_bench --benchmark_filter=ImportOverExistingSet
+void ImportOverExistingSet(benchmark::State& state)
+{
+    Directorio docs;
+    const fs::path primero = Centre(docs.path, static_cast<int>(state.range(0)));
+    const fs::path segundo = Centre(docs.path, static_cast<int>(state.range(0)) + 1, "otro.xml");
+    double vacio = 1e300;
+    double encima = 1e300;
+    double copia = 1e300;
+    for (auto _ : state) {
+        Directorio dir;
+        Directorio destino;
+        const auto importar = [&](const fs::path& centre) {
+            zendral::EstadoProceso estado;
+            Respuestas respuestas(centre);
+            const auto start = std::chrono::steady_clock::now();
+            zendral::Importacion(estado, respuestas, dir.path).BExportarClick();
+            return Seconds(std::chrono::steady_clock::now() - start);
+        };
+        const double t1 = importar(primero);
+        const double t2 = importar(segundo);
+        const auto start = std::chrono::steady_clock::now();
+        CopyTables(dir.path, destino.path);
+        const double t3 = Seconds(std::chrono::steady_clock::now() - start);
+        vacio = std::min(vacio, t1);
+        encima = std::min(encima, t2);
+        copia = std::min(copia, t3);
+        state.SetIterationTime(t2);
+    }
+    state.counters["empty_s"] = vacio;
+    state.counters["over_s"] = encima;
+    state.counters["copy_s"] = copia;
+    state.counters["ratio"] = encima / (vacio + copia);
+}
+BENCHMARK(ImportOverExistingSet)->Arg(4000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void TimetableExport(benchmark::State& state)
 {

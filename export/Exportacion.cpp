@@ -1,5 +1,6 @@
 #include "Exportacion.h"
 
+#include "AtomicFile.h"
 #include "CarpetaZendral.h"
 #include "Cerrojos.h"
 #include "CodePage.h"
@@ -202,8 +203,10 @@ FinRun Exportacion::BImportarClick()
     // takes new files.
     const CerrojoRun cerrojo(
         m_workDir, {"SOLUC.DBF", "PROFT.DBF", "AULAT.DBF", "ASIGNOMT.DBF", "GRUPOST.DBF", "DIASHORAST.DBF"},
-        false);
+        false, ArchivoRun(m_workDir));
     ComprobarDirectorioEscribible(m_salida.parent_path(), "la carpeta de destino");
+    // Documents that killed runs left half-written beside the destination.
+    BorrarHuerfanos(m_salida.parent_path(), {m_salida.filename().string()});
     m_informeEscrito = false;
     // An error that ends the run still leaves its report; the error itself is shown to the user.
     struct InformeSiFalla

@@ -277,28 +277,22 @@ Comprobacion GuardarComprobado(const xml::Document& doc, const std::filesystem::
 {
     // The new document in a temporary file of its own beside the old one (made exclusively, never
     // through a link), on disk before it is read back; removed unless it took the document's place.
-    int fd = -1;
-    const std::filesystem::path nuevo = CrearTemporal(destino, fd);
-    struct Borrar
-    {
-        const std::filesystem::path& archivo;
-        ~Borrar() { sistema::Borrar(archivo); }
-    } borrar{nuevo};
-    int fallo = EscribirTodo(fd, doc.toString());
-    if (fallo == 0 && sistema::Sincronizar(fd) != 0) {
-        fallo = errno;
+    ArchivoNuevo nuevo(destino);
+    int fallo = nuevo.Escribir(doc.toString());
+    if (fallo == 0) {
+        fallo = nuevo.Sincronizar();
     }
-    if (sistema::Cerrar(fd) != 0 && fallo == 0) {
-        fallo = errno;
+    // Closed before it is read back: Windows lets no other handle read a file locked exclusively.
+    if (const int e = nuevo.Cerrar(); fallo == 0) {
+        fallo = e;
     }
     if (fallo != 0) {
         throw Error("No se puede escribir el archivo " + TextoRuta(destino) + ": " + SystemReason(fallo));
     }
-    Comprobacion c = ComprobarHorario(nuevo, workDir);
-    if (sistema::Reemplazar(nuevo, destino) != 0) {
-        throw Error("No se puede reemplazar el archivo " + TextoRuta(destino) + ": " + SystemReason(errno));
+    Comprobacion c = ComprobarHorario(nuevo.Temporal(), workDir);
+    if (const int err = nuevo.Confirmar(); err != 0) {
+        throw Error("No se puede reemplazar el archivo " + TextoRuta(destino) + ": " + SystemReason(err));
     }
-    sistema::SincronizarDirectorio(destino.parent_path());
     return c;
 }
 

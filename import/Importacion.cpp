@@ -110,39 +110,47 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     m_avisos = ComprobarDocumento(Documento());
     m_informe.clear();
     m_informeEscrito = false;
-    // An error that ends the run still leaves its report; the error itself is shown to the user.
-    struct InformeSiFalla
-    {
-        Importacion& run;
-        ~InformeSiFalla()
-        {
-            try {
-                run.EscribirInforme("interrumpido por un error");
-            } catch (...) {
-                // Only the report is lost; the error on its way out is what the user needs to see.
-            }
-        }
-    } informeSiFalla{*this};
 
     // Before the first table changes: every lock the run needs, a copy of the tables it replaces
-    // and the marker of a run in progress, which goes however the run ends.
-    copias::GuardaImportacion guarda(m_workDir, m_estado.archivoElegido);
-    if (guarda.copia()) {
-        m_estado.copiaAntesDeImportar = guarda.copia()->nombre;
+    // and the marker of a run in progress, which goes however the run ends (unless the tables
+    // could not be put back after an error).
+    std::optional<copias::GuardaImportacion> guarda;
+    try {
+        guarda.emplace(m_workDir, m_estado.archivoElegido);
+    } catch (const Error& e) {
+        EscribirInforme(std::string("interrumpido por un error: ") + e.what());
+        throw;
     }
+    m_estado.copiaAntesDeImportar = guarda->copia().nombre;
 
     CursorOcupado cursor(m_prompter);
-    CargarAsignaturas();
-    CargarProfesores();
-    CargarAulas();
-    CargarCursos();
-    if (m_ventanaCerrada) {
-        EscribirInforme("interrumpido: salida forzada del diálogo de niveles y cursos");
-        return FinRun::SalidaForzada;
+    // An error part-way puts back the tables of before: Velorin never gets a set made of two
+    // documents. The message says so, and the run's report keeps it.
+    const auto deshacer = [&](const std::string& mensaje) {
+        const std::string frase = guarda->Deshacer();
+        const std::string completo = frase.empty() ? mensaje : mensaje + ". " + frase;
+        EscribirInforme("interrumpido por un error: " + completo);
+        return completo;
+    };
+    try {
+        CargarAsignaturas();
+        CargarProfesores();
+        CargarAulas();
+        CargarCursos();
+        if (m_ventanaCerrada) {
+            EscribirInforme("interrumpido: salida forzada del diálogo de niveles y cursos");
+            return FinRun::SalidaForzada;
+        }
+        CargarGrupos();
+        CargarLineas();
+        CargarDiasHoras();
+    } catch (const Error& e) {
+        throw Error(deshacer(e.what()));
+    } catch (const std::exception& e) {
+        // Not ours to word (out of memory, say): the tables go back all the same.
+        deshacer(e.what());
+        throw;
     }
-    CargarGrupos();
-    CargarLineas();
-    CargarDiasHoras();
     cursor.Restaurar();
 
     m_estado.codigoResultado = 1;

@@ -3,13 +3,16 @@
 #include "AtomicFile.h"
 #include "CarpetaZendral.h"
 #include "CodePage.h"
+#include "DbfFormat.h"
 #include "Error.h"
+#include "Mdx.h"
 #include "Sistema.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <sstream>
 
 namespace zendral::copias
@@ -22,6 +25,7 @@ namespace fs = std::filesystem;
 constexpr const char* kDescripcion = "copia.txt";
 constexpr const char* kMarca = "proceso-en-curso.txt";
 constexpr const char* kParcial = ".parcial";
+constexpr const char* kIndice = "MATIB.MDX";
 
 // A descriptor for reading `archivo`: the live run's own when it holds the file (Windows refuses
 // reads through other handles of a file locked exclusively), a new one otherwise. -1 on failure.
@@ -31,74 +35,48 @@ int AbrirLectura(const fs::path& archivo)
     return prestado >= 0 ? prestado : sistema::Abrir(archivo, sistema::Apertura::Lectura);
 }
 
-// The record count in a table's header, or nothing when the file cannot be read.
-std::optional<std::uint32_t> Registros(const fs::path& tabla)
+std::optional<dbf::HeaderFacts> Cabecera(const fs::path& tabla)
 {
     const int fd = AbrirLectura(tabla);
     if (fd < 0) {
         return std::nullopt;
     }
-    unsigned char b[4] = {};
-    const bool ok = sistema::LeerEn(fd, b, sizeof b, 4) == sizeof b;
+    auto h = dbf::ReadHeaderFacts(fd);
     sistema::Cerrar(fd);
-    if (!ok) {
+    return h;
+}
+
+// The whole file, read as AbrirLectura opens it; nothing when it cannot be read.
+std::optional<std::string> LeerArchivo(const fs::path& archivo)
+{
+    const int fd = AbrirLectura(archivo);
+    if (fd < 0) {
         return std::nullopt;
     }
-    return static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24));
-}
-
-// Copies the bytes of `origen` into the open file `fd`; 0 or the errno of the failure.
-int CopiarBytes(const fs::path& origen, int fd)
-{
-    const int in = AbrirLectura(origen);
-    if (in < 0) {
-        return errno;
-    }
-    std::string buf(65536, '\0');
-    std::uint64_t pos = 0;
-    int err = 0;
-    for (;;) {
-        const std::int64_t n = sistema::LeerEn(in, buf.data(), buf.size(), pos);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            err = errno;
-            break;
+    std::string datos;
+    std::string buf(1 << 20, '\0');
+    for (std::uint64_t pos = 0;;) {
+        const std::int64_t n = sistema::LeerEn(fd, buf.data(), buf.size(), pos);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
-        if (n == 0) {
-            break;
+        if (n <= 0) {
+            sistema::Cerrar(fd);
+            return n == 0 ? std::optional(std::move(datos)) : std::nullopt;
         }
-        if ((err = EscribirTodo(fd, std::string_view(buf.data(), static_cast<std::size_t>(n)))) != 0) {
-            break;
-        }
+        datos.append(buf.data(), static_cast<std::size_t>(n));
         pos += static_cast<std::uint64_t>(n);
     }
-    sistema::Cerrar(in);
-    if (err == 0 && sistema::Sincronizar(fd) != 0) {
-        err = errno;
-    }
-    return err;
 }
 
-// A new file `destino` with the bytes of `origen`, made beside it and renamed into place.
-void CopiarArchivo(const fs::path& origen, const fs::path& destino)
+bool Existe(const fs::path& p)
 {
-    int fd = -1;
-    const fs::path tmp = CrearTemporal(destino, fd);
-    int err = CopiarBytes(origen, fd);
-    if (sistema::Cerrar(fd) != 0 && err == 0) {
-        err = errno;
-    }
-    if (err == 0 && sistema::Reemplazar(tmp, destino) != 0) {
-        err = errno;
-    }
-    if (err != 0) {
-        sistema::Borrar(tmp);
-        throw Error("No se puede copiar el archivo " + origen.string() + " en " + destino.string() + ": " +
-                    SystemReason(err));
-    }
+    std::error_code ec;
+    return fs::is_regular_file(p, ec);
 }
+
+std::string Tabla(const std::string& archivo) { return archivo.substr(0, archivo.size() - 4); }
+bool EsTabla(const std::string& archivo) { return archivo.ends_with(".DBF"); }
 
 std::string Fecha(const std::tm& t, const char* formato)
 {
@@ -134,37 +112,48 @@ bool MasNueva(const Copia& a, const Copia& b)
     return clave(a.nombre) > clave(b.nombre);
 }
 
-std::optional<Copia> Leer(const fs::path& carpeta)
+// "clave=valor" lines.
+std::vector<std::pair<std::string, std::string>> Claves(const std::string& texto)
 {
-    std::error_code ec;
-    const fs::path desc = carpeta / kDescripcion;
-    if (!fs::is_regular_file(desc, ec)) {
-        return std::nullopt;
-    }
-    Copia c;
-    c.nombre = carpeta.filename().string();
-    c.carpeta = carpeta;
-    std::string texto;
-    try {
-        texto = ReadWholeFile(desc);
-    } catch (const Error&) {
-        return std::nullopt;
-    }
+    std::vector<std::pair<std::string, std::string>> claves;
     std::istringstream in(texto);
     std::string linea;
     while (std::getline(in, linea)) {
         const auto igual = linea.find('=');
-        if (igual == std::string::npos) {
-            continue;
+        if (igual != std::string::npos) {
+            claves.emplace_back(linea.substr(0, igual), linea.substr(igual + 1));
         }
-        const std::string clave = linea.substr(0, igual);
-        const std::string valor = linea.substr(igual + 1);
+    }
+    return claves;
+}
+
+Copia Leer(const fs::path& carpeta)
+{
+    Copia c;
+    c.nombre = carpeta.filename().string();
+    c.carpeta = carpeta;
+    const fs::path desc = carpeta / kDescripcion;
+    std::error_code ec;
+    if (fs::symlink_status(desc, ec).type() != fs::file_type::regular) {
+        c.defecto = "falta su descripción " + std::string(kDescripcion);
+        return c;
+    }
+    std::string texto;
+    try {
+        texto = ReadWholeFile(desc);
+    } catch (const Error& e) {
+        c.defecto = e.what();
+        return c;
+    }
+    for (const auto& [clave, valor] : Claves(texto)) {
         if (clave == "fecha") {
             c.fecha = valor;
         } else if (clave == "motivo") {
             c.motivo = valor;
         } else if (clave == "documento") {
             c.documento = valor;
+        } else if (clave == "ausente") {
+            c.ausentes.push_back(valor);
         } else if (clave == "tabla") {
             const auto espacio = valor.find(' ');
             if (espacio != std::string::npos) {
@@ -174,52 +163,211 @@ std::optional<Copia> Leer(const fs::path& carpeta)
             }
         }
     }
+    if (c.fecha.empty()) {
+        c.defecto = "su descripción " + std::string(kDescripcion) + " está incompleta";
+    }
     return c;
 }
 
-void Desenlazar(const fs::path& archivo) noexcept
+bool Lista(const Copia& c, const std::string& tabla)
 {
+    return std::any_of(c.registros.begin(), c.registros.end(),
+                       [&](const auto& r) { return r.first == tabla; });
+}
+
+bool Ausente(const Copia& c, const std::string& tabla)
+{
+    return std::find(c.ausentes.begin(), c.ausentes.end(), tabla) != c.ausentes.end();
+}
+
+// Whether the tables of `dir` are, file for file, those kept in `copia` (absent ones included).
+bool Iguales(const fs::path& dir, const Copia& copia)
+{
+    if (!copia.defecto.empty()) {
+        return false;
+    }
+    for (const auto& tabla : Tablas()) {
+        const bool viva = Existe(BuscarArchivo(dir, tabla + ".DBF"));
+        if (viva ? !Lista(copia, tabla) : !Ausente(copia, tabla)) {
+            return false;
+        }
+    }
+    for (const auto& archivo : Archivos()) {
+        const fs::path vivo = BuscarArchivo(dir, archivo);
+        const fs::path guardado = copia.carpeta / archivo;
+        if (Existe(vivo) != Existe(guardado)) {
+            return false;
+        }
+        std::error_code e1, e2;
+        if (Existe(vivo) && fs::file_size(vivo, e1) != fs::file_size(guardado, e2)) {
+            return false;
+        }
+    }
+    for (const auto& archivo : Archivos()) {
+        const fs::path vivo = BuscarArchivo(dir, archivo);
+        if (Existe(vivo)) {
+            const auto a = LeerArchivo(vivo);
+            const auto b = LeerArchivo(copia.carpeta / archivo);
+            if (!a || !b || *a != *b) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void Desenlazar(const fs::path& archivo)
+{
+    if (!Existe(archivo)) {
+        return;
+    }
     cerrojos::Soltar(archivo);
-    sistema::Borrar(archivo);
+    if (sistema::Borrar(archivo) != 0) {
+        const int err = errno;
+        cerrojos::SostenerArchivo(archivo);
+        throw Error("No se puede borrar el archivo " + archivo.string() + ": " + SystemReason(err));
+    }
 }
 
-// The header of a table with its index no longer announced: the table's flag and each field's.
-std::string SinIndice(std::string bytes)
+// Puts the file `origen` in the place of `destino`, in one step, letting go of the run's lock on
+// the old file and taking one on the new. With `sinIndice`, the new table does not announce its
+// index yet.
+void Poner(const fs::path& origen, const fs::path& destino, bool sinIndice = false)
 {
-    if (bytes.size() < 32) {
-        return bytes;
+    ArchivoNuevo nuevo(destino);
+    int err = nuevo.CopiarDe(origen);
+    if (err == 0 && sinIndice) {
+        const auto h = dbf::ReadHeaderFacts(nuevo.fd());
+        std::string cabecera(h ? h->headerLength : 0, '\0');
+        if (!h || sistema::LeerEn(nuevo.fd(), cabecera.data(), cabecera.size(), 0) !=
+                      static_cast<std::int64_t>(cabecera.size())) {
+            err = EIO;
+        } else {
+            dbf::ClearIndexFlags(cabecera);
+            err = dbf::WriteAt(nuevo.fd(), 0, cabecera.data(), cabecera.size());
+        }
     }
-    bytes[28] = 0;
-    for (std::size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\x0D'; at += 32) {
-        bytes[at + 31] = 0;
+    if (err == 0) {
+        err = nuevo.Sincronizar();
     }
-    return bytes;
-}
-
-// Writes `bytes` into a new file beside `destino` and renames it over `destino`, letting go of
-// the run's lock on the old file and taking one on the new.
-void Poner(const fs::path& destino, const std::string& bytes)
-{
-    int fd = -1;
-    const fs::path tmp = CrearTemporal(destino, fd);
-    int err = EscribirTodo(fd, bytes);
-    if (err == 0 && sistema::Sincronizar(fd) != 0) {
-        err = errno;
-    }
-    if (sistema::Cerrar(fd) != 0 && err == 0) {
-        err = errno;
+    if (const int e = nuevo.Cerrar(); err == 0) {
+        err = e;
     }
     if (err == 0) {
         cerrojos::Soltar(destino);
-        if (sistema::Reemplazar(tmp, destino) != 0) {
-            err = errno;
-        }
+        err = nuevo.Confirmar();
         cerrojos::SostenerArchivo(destino);
     }
     if (err != 0) {
-        sistema::Borrar(tmp);
         throw Error("No se puede restaurar el archivo " + destino.string() + ": " + SystemReason(err));
     }
+}
+
+// Puts the set kept in `copia` in place of the live tables: each table atomically, MATIB without
+// announcing its index until its own index is in place. Tables the copy records as absent are
+// removed; tables it does not mention stay.
+void Aplicar(const fs::path& dir, const Copia& copia)
+{
+    for (const auto& archivo : Archivos()) {
+        if (!EsTabla(archivo)) {
+            continue;
+        }
+        const std::string tabla = Tabla(archivo);
+        const fs::path destino = BuscarArchivo(dir, archivo);
+        const fs::path origen = copia.carpeta / archivo;
+        if (Ausente(copia, tabla)) {
+            Desenlazar(destino);
+            if (tabla == "MATIB") {
+                Desenlazar(BuscarArchivo(dir, kIndice));
+            }
+            continue;
+        }
+        if (!Lista(copia, tabla)) {
+            continue;
+        }
+        if (tabla != "MATIB") {
+            Poner(origen, destino);
+            continue;
+        }
+        const auto h = Cabecera(origen);
+        const bool conIndice = h && h->indexFlag;
+        const fs::path indice = BuscarArchivo(dir, kIndice);
+        Poner(origen, destino, conIndice);
+        if (!conIndice) {
+            Desenlazar(indice);
+            continue;
+        }
+        Poner(copia.carpeta / kIndice, indice);
+        // The index is MATIB's own now: the header announces it again, as in the copy.
+        const auto cabecera = LeerArchivo(origen);
+        const int prestado = cerrojos::Prestado(destino);
+        const int fd =
+            prestado >= 0 ? prestado : sistema::Abrir(destino, sistema::Apertura::LecturaEscritura);
+        int err = fd < 0 || !cabecera ? (errno != 0 ? errno : EIO) : 0;
+        if (err == 0) {
+            err = dbf::WriteAt(fd, 0, cabecera->data(), std::min(cabecera->size(), h->headerLength));
+            if (err == 0 && sistema::SincronizarDatos(fd) != 0) {
+                err = errno;
+            }
+        }
+        if (fd >= 0) {
+            sistema::Cerrar(fd);
+        }
+        if (err != 0) {
+            throw Error("No se puede restaurar el índice de la tabla MATIB: " + SystemReason(err));
+        }
+    }
+    sistema::SincronizarDirectorio(dir);
+}
+
+struct MarcaLeida
+{
+    std::string proceso = "importación";
+    std::string inicio;
+    std::string copia;
+};
+
+std::optional<MarcaLeida> LeerMarca(const fs::path& dir)
+{
+    const fs::path marca = CarpetaZendral(dir) / kMarca;
+    if (!Existe(marca)) {
+        return std::nullopt;
+    }
+    MarcaLeida m;
+    try {
+        for (const auto& [clave, valor] : Claves(ReadWholeFile(marca))) {
+            if (clave == "proceso") {
+                m.proceso = valor;
+            } else if (clave == "inicio") {
+                m.inicio = valor;
+            } else if (clave == "copia") {
+                m.copia = valor;
+            }
+        }
+    } catch (const Error&) {
+    }
+    return m;
+}
+
+// The marker of a run that is not going any more: one that was killed, or whose way back failed.
+std::optional<MarcaLeida> MarcaSinRun(const fs::path& dir)
+{
+    auto m = LeerMarca(dir);
+    if (m && cerrojos::RunEnCurso(dir, ArchivoRun(dir))) {
+        return std::nullopt;
+    }
+    return m;
+}
+
+// The calendar day of a copy's name, as days since the epoch.
+long Dia(const std::string& nombre)
+{
+    std::tm t = {};
+    t.tm_year = std::atoi(nombre.substr(0, 4).c_str()) - 1900;
+    t.tm_mon = std::atoi(nombre.substr(4, 2).c_str()) - 1;
+    t.tm_mday = std::atoi(nombre.substr(6, 2).c_str());
+    t.tm_hour = 12;
+    return static_cast<long>(std::mktime(&t) / 86400);
 }
 
 } // namespace
@@ -238,7 +386,7 @@ const std::vector<std::string>& Archivos()
         for (const auto& t : Tablas()) {
             a.push_back(t + ".DBF");
         }
-        a.push_back("MATIB.MDX");
+        a.push_back(kIndice);
         return a;
     }();
     return archivos;
@@ -252,11 +400,8 @@ std::vector<Copia> Listar(const fs::path& dir)
     std::error_code ec;
     for (auto it = fs::directory_iterator(CarpetaCopias(dir), ec); !ec && it != fs::directory_iterator();
          it.increment(ec)) {
-        if (!EsNombreDeCopia(it->path().filename().string())) {
-            continue;
-        }
-        if (auto c = Leer(it->path())) {
-            copias.push_back(std::move(*c));
+        if (EsNombreDeCopia(it->path().filename().string())) {
+            copias.push_back(Leer(it->path()));
         }
     }
     std::sort(copias.begin(), copias.end(), MasNueva);
@@ -265,6 +410,9 @@ std::vector<Copia> Listar(const fs::path& dir)
 
 std::string Describir(const Copia& copia)
 {
+    if (!copia.defecto.empty()) {
+        return copia.nombre + "  (dañada: " + copia.defecto + ")";
+    }
     std::string texto = copia.nombre + "  " + copia.fecha + "  " + copia.motivo;
     if (!copia.documento.empty()) {
         texto += "  " + fs::path(copia.documento).filename().string();
@@ -281,19 +429,68 @@ std::string Describir(const Copia& copia)
     return texto;
 }
 
-std::optional<Copia> Guardar(const fs::path& dir, const std::string& motivo, const std::string& documento,
-                             bool podar)
+void Comprobar(const Copia& copia)
 {
-    std::vector<std::pair<std::string, fs::path>> presentes;
-    for (const auto& archivo : Archivos()) {
-        const fs::path p = BuscarArchivo(dir, archivo);
+    const std::string inicio = "La copia " + copia.nombre + " no se puede restaurar: ";
+    if (!copia.defecto.empty()) {
+        throw Error(inicio + copia.defecto);
+    }
+    for (const auto& [tabla, registros] : copia.registros) {
+        const std::string archivo = tabla + ".DBF";
+        const fs::path p = copia.carpeta / archivo;
+        const auto fallo = [&](const std::string& que) { return Error(inicio + archivo + " " + que); };
         std::error_code ec;
-        if (fs::is_regular_file(p, ec)) {
-            presentes.emplace_back(archivo, p);
+        const auto tipo = fs::symlink_status(p, ec).type();
+        if (tipo == fs::file_type::not_found) {
+            throw fallo("falta en la copia");
+        }
+        if (tipo != fs::file_type::regular) {
+            throw fallo("no es un archivo normal");
+        }
+        const int fd = sistema::Abrir(p, sistema::Apertura::Lectura);
+        if (fd < 0) {
+            throw fallo("no se puede leer: " + SystemReason(errno));
+        }
+        dbf::Contents c;
+        try {
+            c = dbf::ReadContents(fd, tabla);
+        } catch (const Error& e) {
+            sistema::Cerrar(fd);
+            throw fallo(std::string("no es una tabla legible: ") + e.what());
+        }
+        sistema::Cerrar(fd);
+        if (c.RecordCount() != registros) {
+            throw fallo("tiene " + std::to_string(c.RecordCount()) + " registros y la copia dice " +
+                        std::to_string(registros));
+        }
+        if (tabla != "MATIB" || !c.indexFlag) {
+            continue;
+        }
+        const fs::path indice = copia.carpeta / kIndice;
+        if (fs::symlink_status(indice, ec).type() != fs::file_type::regular) {
+            throw Error(inicio + "falta el índice " + kIndice + " que anuncia la tabla MATIB");
+        }
+        try {
+            const std::string bytes = ReadWholeFile(indice);
+            dbf::mdx::ReadTags(bytes, c.fields);
+            // The index names its table in its header.
+            if (bytes.size() < 20 || std::string(bytes.data() + 4, 16).substr(0, 5) != "MATIB" ||
+                (bytes[9] != '\0' && bytes[9] != ' ')) {
+                throw Error("es el índice de otra tabla");
+            }
+        } catch (const Error& e) {
+            throw Error(inicio + kIndice + " no es el índice de la tabla MATIB: " + e.what());
         }
     }
-    if (presentes.empty()) {
-        return std::nullopt;
+}
+
+Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string& documento, bool podar)
+{
+    const auto copias = Listar(dir);
+    const auto valida =
+        std::find_if(copias.begin(), copias.end(), [](const Copia& c) { return c.defecto.empty(); });
+    if (valida != copias.end() && valida == copias.begin() && Iguales(dir, *valida)) {
+        return *valida;
     }
     const auto fallo = [](const fs::path& p, int err) {
         return Error("No se puede guardar la copia de las tablas en " + p.string() + ": " +
@@ -308,12 +505,13 @@ std::optional<Copia> Guardar(const fs::path& dir, const std::string& motivo, con
     const std::string base = Fecha(ahora, "%Y%m%d-%H%M%S");
     std::string nombre = base;
     std::error_code ec;
-    for (int n = 2; fs::exists(CarpetaCopias(dir) / nombre, ec); ++n) {
+    for (int n = 2; fs::exists(CarpetaCopias(dir) / nombre, ec) ||
+                    fs::exists(CarpetaCopias(dir) / (nombre + kParcial), ec);
+         ++n) {
         nombre = base + "-" + std::to_string(n);
     }
     // Made under a name the listing skips and renamed when complete: a copy that is listed is whole.
     const fs::path parcial = CarpetaCopias(dir) / (nombre + kParcial);
-    fs::remove_all(parcial, ec);
     if (sistema::CrearDirectorio(parcial) != 0) {
         throw fallo(parcial, errno);
     }
@@ -326,18 +524,36 @@ std::optional<Copia> Guardar(const fs::path& dir, const std::string& motivo, con
     copia.documento = documento;
     std::string desc = "fecha=" + copia.fecha + "\nmotivo=" + motivo + "\ndocumento=" + documento + "\n";
     try {
-        for (const auto& [archivo, origen] : presentes) {
-            const fs::path destino = parcial / archivo;
-            if (sistema::Enlazar(origen, destino) != 0) {
-                CopiarArchivo(origen, destino);
+        for (const auto& archivo : Archivos()) {
+            const fs::path origen = BuscarArchivo(dir, archivo);
+            if (!Existe(origen)) {
+                if (EsTabla(archivo)) {
+                    copia.ausentes.push_back(Tabla(archivo));
+                    desc += "ausente=" + Tabla(archivo) + "\n";
+                }
+                continue;
             }
-            if (archivo.size() > 4 && archivo.substr(archivo.size() - 4) == ".DBF") {
-                const std::string tabla = archivo.substr(0, archivo.size() - 4);
-                // Read through the live table, whose lock the run holds (Windows refuses reads of a
-                // locked file through any other handle, a hard link's included).
-                const auto registros = Registros(origen);
-                copia.registros.emplace_back(tabla, registros.value_or(0));
-                desc += "tabla=" + tabla + " " + std::to_string(registros.value_or(0)) + "\n";
+            ArchivoNuevo nuevo(parcial / archivo);
+            int err = nuevo.CopiarDe(origen);
+            if (err == 0) {
+                err = nuevo.Sincronizar();
+            }
+            if (const int e = nuevo.Cerrar(); err == 0) {
+                err = e;
+            }
+            if (err == 0) {
+                err = nuevo.Confirmar();
+            }
+            if (err != 0) {
+                throw Error("No se puede copiar el archivo " + origen.string() + " en " +
+                            (parcial / archivo).string() + ": " + SystemReason(err));
+            }
+            if (EsTabla(archivo)) {
+                // The count as the table's header gives it, read from the file just copied.
+                const auto h = Cabecera(parcial / archivo);
+                const std::uint32_t registros = h ? h->recordCount : 0;
+                copia.registros.emplace_back(Tabla(archivo), registros);
+                desc += "tabla=" + Tabla(archivo) + " " + std::to_string(registros) + "\n";
             }
         }
         WriteFileAtomically(parcial / kDescripcion, desc);
@@ -355,63 +571,48 @@ std::optional<Copia> Guardar(const fs::path& dir, const std::string& motivo, con
     return copia;
 }
 
-void Podar(const fs::path& dir, std::size_t guardar)
+void Podar(const fs::path& dir)
 {
     const auto copias = Listar(dir);
+    const auto marca = LeerMarca(dir);
+    const long hoy = Dia(Fecha(sistema::HoraLocal(std::time(nullptr)), "%Y%m%d"));
+    std::set<long> dias;
     std::error_code ec;
-    for (std::size_t i = guardar; i < copias.size(); ++i) {
-        fs::remove_all(copias[i].carpeta, ec);
-    }
-    // Copies a killed run left unfinished.
-    for (auto it = fs::directory_iterator(CarpetaCopias(dir), ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        const std::string n = it->path().filename().string();
-        if (n.size() > 8 && n.substr(n.size() - 8) == kParcial) {
-            std::error_code e2;
-            fs::remove_all(it->path(), e2);
+    for (std::size_t i = 0; i < copias.size(); ++i) {
+        const long dia = Dia(copias[i].nombre);
+        bool guardar = i < kCopiasGuardadas || (marca && marca->copia == copias[i].nombre);
+        if (!guardar && hoy - dia < kDiasGuardados && !dias.count(dia)) {
+            guardar = true;
         }
-    }
-}
-
-void Separar(const fs::path& dir, const Copia& copia) noexcept
-{
-    for (const auto& archivo : Archivos()) {
-        const fs::path guardado = copia.carpeta / archivo;
-        const fs::path vivo = BuscarArchivo(dir, archivo);
-        try {
-            if (sistema::MismoArchivo(guardado, vivo)) {
-                // The same bytes, read through the live table, whose lock the run may hold.
-                CopiarArchivo(vivo, guardado);
-            }
-        } catch (const Error&) {
-            // The copy stays a link: still the bytes of before, as long as nobody changes the table.
+        if (guardar) {
+            dias.insert(dia);
+        } else {
+            fs::remove_all(copias[i].carpeta, ec);
         }
     }
 }
 
 void LimpiarRestos(const fs::path& dir) noexcept
 {
+    std::vector<std::string> bases = Archivos();
+    bases.push_back("zendral-prueba");
+    BorrarHuerfanos(dir, bases);
+    BorrarHuerfanos(CarpetaZendral(dir));
+    BorrarHuerfanos(CarpetaZendral(dir) / "informes");
+    // Copies a killed run left unfinished.
     std::error_code ec;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    for (auto it = fs::directory_iterator(CarpetaCopias(dir), ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
         const std::string n = it->path().filename().string();
-        // NAME.DBF.xxxxxxxx.tmp, NAME.MDX.xxxxxxxx.tmp, zendral-prueba.xxxxxxxx.tmp
-        if (n.size() < 13 || n.substr(n.size() - 4) != ".tmp") {
-            continue;
-        }
-        const std::string base = n.substr(0, n.size() - 13);
-        bool nuestro = base == "zendral-prueba";
-        for (const auto& archivo : Archivos()) {
-            nuestro = nuestro || cp1252::EqualsNoCase(base, archivo);
-        }
-        std::error_code e2;
-        if (nuestro && n[n.size() - 13] == '.' &&
-            fs::symlink_status(it->path(), e2).type() == fs::file_type::regular) {
-            sistema::Borrar(it->path());
+        if (n.ends_with(kParcial)) {
+            std::error_code e2;
+            fs::remove_all(it->path(), e2);
         }
     }
 }
 
-Marca::Marca(const fs::path& dir, const std::string& proceso, const std::string& documento)
+Marca::Marca(const fs::path& dir, const std::string& proceso, const std::string& documento,
+             const std::string& copia)
 {
     const std::tm ahora = sistema::HoraLocal(std::time(nullptr));
     if (sistema::CrearDirectorio(CarpetaZendral(dir)) != 0) {
@@ -420,139 +621,102 @@ Marca::Marca(const fs::path& dir, const std::string& proceso, const std::string&
     }
     m_archivo = CarpetaZendral(dir) / kMarca;
     WriteFileAtomically(m_archivo, "proceso=" + proceso + "\ninicio=" + Fecha(ahora, "%d/%m/%Y %H:%M:%S") +
-                                       "\ndocumento=" + documento + "\n");
+                                       "\ndocumento=" + documento + "\ncopia=" + copia + "\n");
 }
 
-Marca::~Marca() { sistema::Borrar(m_archivo); }
+Marca::~Marca()
+{
+    // Once more if the first removal fails: a marker left behind would tell of a run that did
+    // not end.
+    if (!m_conservar && sistema::Borrar(m_archivo) != 0) {
+        sistema::Borrar(m_archivo);
+    }
+}
 
 std::optional<std::string> AvisoInterrumpido(const fs::path& dir)
 {
-    const fs::path marca = CarpetaZendral(dir) / kMarca;
-    std::error_code ec;
-    if (!fs::is_regular_file(marca, ec)) {
+    const auto m = MarcaSinRun(dir);
+    if (!m) {
         return std::nullopt;
     }
-    std::string proceso = "importación";
-    std::string inicio;
-    try {
-        std::istringstream in(ReadWholeFile(marca));
-        std::string linea;
-        while (std::getline(in, linea)) {
-            if (linea.rfind("proceso=", 0) == 0) {
-                proceso = linea.substr(8);
-            } else if (linea.rfind("inicio=", 0) == 0) {
-                inicio = linea.substr(7);
-            }
-        }
-    } catch (const Error&) {
-    }
-    return "¡Atención! Una " + proceso + " de las tablas de Velorin" +
-           (inicio.empty() ? std::string() : " empezada el " + inicio) +
+    return "¡Atención! Una " + m->proceso + " de las tablas de Velorin" +
+           (m->inicio.empty() ? std::string() : " empezada el " + m->inicio) +
            " no terminó: las tablas pueden mezclar datos de antes y de después. Puede volver a las "
-           "tablas anteriores restaurando la última copia.";
+           "tablas anteriores restaurando " +
+           (m->copia.empty() ? std::string("la última copia") : "la copia " + m->copia) + ".";
 }
 
 GuardaImportacion::GuardaImportacion(const fs::path& dir, const fs::path& documento)
     : m_dir(dir)
-    , m_cerrojo(dir, Archivos())
+    , m_cerrojo(dir, Archivos(), true, ArchivoRun(dir))
 {
-    m_copia = Guardar(dir, "importación", documento.string());
     LimpiarRestos(dir);
-    m_marca.emplace(dir, "importación", documento.string());
+    m_copia = Guardar(dir, "importación", documento.string());
+    m_marca.emplace(dir, "importación", documento.string(), m_copia.nombre);
 }
 
-GuardaImportacion::~GuardaImportacion()
+GuardaImportacion::~GuardaImportacion() = default;
+
+std::string GuardaImportacion::Deshacer() noexcept
 {
-    if (m_copia) {
-        Separar(m_dir, *m_copia);
+    if (!cerrojos::HuboCambios()) {
+        return {};
     }
-    m_marca.reset();
+    try {
+        Aplicar(m_dir, m_copia);
+        return "Se han vuelto a poner las tablas que había antes de la importación.";
+    } catch (const std::exception& e) {
+        if (m_marca) {
+            m_marca->Conservar();
+        }
+        return std::string("Tampoco se han podido volver a poner las tablas que había antes (") + e.what() +
+               "): restaure la copia " + m_copia.nombre +
+               " con «Restaurar tablas anteriores…» o con «zendral-cli restaurar».";
+    }
 }
 
 Copia Restaurar(const fs::path& dir, const std::string& nombre)
 {
+    CerrojoRun cerrojo(dir, Archivos(), true, ArchivoRun(dir));
+    LimpiarRestos(dir);
     const auto copias = Listar(dir);
     if (copias.empty()) {
         throw Error("No hay ninguna copia de las tablas en " + CarpetaCopias(dir).string());
     }
-    const auto it = nombre.empty() ? copias.begin()
-                                   : std::find_if(copias.begin(), copias.end(),
-                                                  [&](const Copia& c) { return c.nombre == nombre; });
+    // Without a name: the copy a run that did not end points at (the set from before it), else
+    // the newest.
+    std::string buscada = nombre;
+    if (buscada.empty()) {
+        if (const auto m = LeerMarca(dir); m && !m->copia.empty()) {
+            buscada = m->copia;
+        }
+    }
+    const auto it = buscada.empty() ? copias.begin()
+                                    : std::find_if(copias.begin(), copias.end(),
+                                                   [&](const Copia& c) { return c.nombre == buscada; });
     if (it == copias.end()) {
-        throw Error("No existe la copia " + nombre + " en " + CarpetaCopias(dir).string());
+        throw Error("No existe la copia " + buscada + " en " + CarpetaCopias(dir).string());
     }
     const Copia elegida = *it;
-    // Read first: what goes back is in memory before anything changes.
-    std::vector<std::pair<std::string, std::optional<std::string>>> archivos;
-    for (const auto& archivo : Archivos()) {
-        std::error_code ec;
-        const fs::path p = elegida.carpeta / archivo;
-        archivos.emplace_back(archivo,
-                              fs::is_regular_file(p, ec) ? std::optional(ReadWholeFile(p)) : std::nullopt);
-    }
+    Comprobar(elegida);
 
-    CerrojoRun cerrojo(dir, Archivos());
-    const auto antes = Guardar(dir, "antes de restaurar la copia " + elegida.nombre, "", false);
-    LimpiarRestos(dir);
+    const Copia antes = Guardar(dir, "antes de restaurar la copia " + elegida.nombre, "", false);
     {
-        Marca marca(dir, "restauración", "");
-        const std::optional<std::string>* mdx = nullptr;
-        for (const auto& [archivo, bytes] : archivos) {
-            if (archivo == "MATIB.MDX") {
-                mdx = &bytes;
+        Marca marca(dir, "restauración", "", elegida.nombre);
+        try {
+            Aplicar(dir, elegida);
+        } catch (const Error& e) {
+            try {
+                Aplicar(dir, antes);
+            } catch (const Error& e2) {
+                marca.Conservar();
+                throw Error(std::string(e.what()) +
+                            ". Tampoco se han podido volver a poner las tablas que había antes (" +
+                            e2.what() + "): vuelva a restaurar la copia " + elegida.nombre +
+                            " para terminar la restauración.");
             }
-        }
-        for (const auto& [archivo, bytes] : archivos) {
-            const fs::path destino = BuscarArchivo(dir, archivo);
-            if (archivo == "MATIB.MDX") {
-                continue;
-            }
-            if (!bytes) {
-                Desenlazar(destino);
-                if (archivo == "MATIB.DBF") {
-                    Desenlazar(BuscarArchivo(dir, "MATIB.MDX"));
-                }
-                continue;
-            }
-            if (archivo != "MATIB.DBF") {
-                Poner(destino, *bytes);
-                continue;
-            }
-            // MATIB: first the table without announcing its index, then the index, and only then
-            // the announcement, so that it never announces an index that is not its own.
-            const fs::path indice = BuscarArchivo(dir, "MATIB.MDX");
-            const std::string sinIndice = SinIndice(*bytes);
-            Poner(destino, sinIndice);
-            if (*mdx) {
-                Poner(indice, **mdx);
-            } else {
-                Desenlazar(indice);
-            }
-            if (sinIndice != *bytes) {
-                const std::size_t largo = std::min<std::size_t>(
-                    bytes->size(), bytes->size() >= 10 ? static_cast<unsigned char>((*bytes)[8]) |
-                                                             static_cast<unsigned char>((*bytes)[9]) << 8
-                                                       : 0);
-                const int prestado = cerrojos::Prestado(destino);
-                const int fd =
-                    prestado >= 0 ? prestado : sistema::Abrir(destino, sistema::Apertura::LecturaEscritura);
-                int err = fd < 0 ? errno : 0;
-                if (err == 0) {
-                    if (sistema::EscribirEn(fd, bytes->data(), largo, 0) !=
-                            static_cast<std::int64_t>(largo) ||
-                        sistema::SincronizarDatos(fd) != 0) {
-                        err = errno != 0 ? errno : EIO;
-                    }
-                    sistema::Cerrar(fd);
-                }
-                if (err != 0) {
-                    throw Error("No se puede restaurar el índice de la tabla MATIB: " + SystemReason(err));
-                }
-            }
-        }
-        sistema::SincronizarDirectorio(dir);
-        if (antes) {
-            Separar(dir, *antes);
+            throw Error(std::string(e.what()) +
+                        ". Se han vuelto a poner las tablas que había antes de restaurar.");
         }
     }
     Podar(dir);

@@ -1,16 +1,23 @@
-// Kills the centre import before each of its file-changing system calls in turn (zendral_corte,
-// a separate process) and checks what a crash at that point leaves: every table is the old
-// complete one or the new complete one (MATIB possibly without announcing its index yet), our
-// engine and python3-dbfread read them all, and "zendral-cli restaurar" brings back the exact
-// bytes of the tables before the run.
+// Faults at every file-changing system call of the centre import and of the restore, in turn.
+// A kill (zendral_corte, a separate process) leaves every table the old complete one or the new
+// complete one (MATIB possibly without announcing its index yet), readable by our engine and
+// python3-dbfread, and "zendral-cli restaurar" brings back the exact bytes of before. An error
+// (no space, I/O error) leaves exactly the old set or exactly the new one, no marker and no
+// temporary file; the copies never change.
+#include "Corte.h"
+
 #include "Cli.h"
 #include "Copias.h"
 #include "DbfTable.h"
 #include "ExternalTool.h"
 #include "TempDir.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -65,25 +72,56 @@ std::vector<std::string> Importar(const fs::path& centro, const fs::path& dir)
             dir.string(), "--cursos",      (kSamples / "cursos.csv").string()};
 }
 
-TEST(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
+// The tables before the run: the sample centre. The run: the same centre with every name
+// changed, so that every table but the empty DIASHORAST changes.
+class CorteTest : public ::testing::Test
 {
-    test::TempDir tmp;
-    // The tables before the run: the sample centre. The run: the same centre with every name
-    // changed, so that every table but the empty DIASHORAST changes.
-    const fs::path limpio = tmp / "limpio";
-    fs::create_directory(limpio);
-    ASSERT_EQ(Cli(Importar(kSamples / "centre.xml", limpio)), 0);
-    std::string texto = test::ReadFile(kSamples / "centre.xml");
-    for (std::size_t at = 0; (at = texto.find("descripcio=\"", at)) != std::string::npos; at += 12) {
-        texto.insert(at + 12, "Nou ");
+protected:
+    void SetUp() override
+    {
+        fs::create_directory(limpio);
+        ASSERT_EQ(Cli(Importar(kSamples / "centre.xml", limpio)), 0);
+        std::string texto = test::ReadFile(kSamples / "centre.xml");
+        for (std::size_t at = 0; (at = texto.find("descripcio=\"", at)) != std::string::npos; at += 12) {
+            texto.insert(at + 12, "Nou ");
+        }
+        centro = tmp.write("centre-nou.xml", texto);
+        antes = Leer(limpio);
+        ASSERT_EQ(antes.size(), 9u);
     }
-    const fs::path centro = tmp.write("centre-nou.xml", texto);
-    const Conjunto antes = Leer(limpio);
-    ASSERT_EQ(antes.size(), 9u);
 
+    // A fresh working directory holding the tables of before (and their copy).
+    fs::path Nuevo(const std::string& nombre)
+    {
+        const fs::path dir = tmp / nombre;
+        fs::remove_all(dir);
+        fs::copy(limpio, dir, fs::copy_options::recursive);
+        return dir;
+    }
+
+    test::TempDir tmp;
+    fs::path limpio = tmp / "limpio";
+    fs::path centro;
+    Conjunto antes;
+};
+
+// Every copy of `dir` still passes its check, byte for byte as `guardadas` had it.
+Conjunto Copias(const fs::path& dir)
+{
+    Conjunto c;
+    for (const auto& copia : copias::Listar(dir)) {
+        copias::Comprobar(copia);
+        for (const auto& e : fs::directory_iterator(copia.carpeta)) {
+            c[copia.nombre + "/" + e.path().filename().string()] = test::ReadFile(e.path());
+        }
+    }
+    return c;
+}
+
+TEST_F(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
+{
     // The whole run once, counting its calls.
-    const fs::path entero = tmp / "entero";
-    fs::copy(limpio, entero, fs::copy_options::recursive);
+    const fs::path entero = Nuevo("entero");
     // Under Wine RunTool starts Linux programs, so the Windows program goes through Wine.
 #ifdef ZENDRAL_CORTE_EJECUTOR
     std::vector<std::string> orden = {ZENDRAL_CORTE_EJECUTOR, ZENDRAL_CORTE_EXE};
@@ -117,8 +155,7 @@ TEST(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
     int mezcladas = 0;
     for (long k = 1; k <= llamadas; ++k) {
         SCOPED_TRACE("corte en la llamada " + std::to_string(k));
-        const fs::path dir = tmp / ("corte" + std::to_string(k));
-        fs::copy(limpio, dir, fs::copy_options::recursive);
+        const fs::path dir = Nuevo("corte" + std::to_string(k));
         orden[punto] = std::to_string(k);
         orden[punto + 4] = dir.string();
         const auto corte = test::RunTool(orden);
@@ -164,9 +201,9 @@ TEST(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
             // The run did not end: every command says so.
             EXPECT_TRUE(copias::AvisoInterrumpido(dir).has_value());
         }
-        if (copias::Listar(dir).empty()) {
-            // Killed before its copy was complete, so before it changed anything.
-            EXPECT_FALSE(cambio);
+        if (!copias::AvisoInterrumpido(dir)) {
+            // Killed before its marker, so before it changed anything, or after the last change.
+            EXPECT_TRUE(ahora == antes || ahora == despues);
             continue;
         }
         std::string err;
@@ -184,6 +221,176 @@ TEST(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
     const auto leidas = test::RunTool(paraDbfread);
     EXPECT_TRUE(leidas.ok) << leidas.Text();
 #endif
+}
+
+// The kill points of zendral-cli ARGS: how many file-changing calls the whole command makes, run
+// once in `dir`; then `comprobar(k, dir)` after a kill before each of them, in a fresh directory.
+template <typename Comprobar>
+void CadaCorte(const std::vector<std::string>& args, const std::function<fs::path(long)>& nuevo,
+               Comprobar comprobar)
+{
+#ifdef ZENDRAL_CORTE_EJECUTOR
+    std::vector<std::string> orden = {ZENDRAL_CORTE_EJECUTOR, ZENDRAL_CORTE_EXE};
+#else
+    std::vector<std::string> orden = {ZENDRAL_CORTE_EXE};
+#endif
+    const std::size_t punto = orden.size();
+    orden.push_back("0");
+    orden.insert(orden.end(), args.begin(), args.end());
+    const std::size_t dirAt = std::find(orden.begin(), orden.end(), "--dir") - orden.begin() + 1;
+    orden[dirAt] = nuevo(0).string();
+    const auto completo = test::RunTool(orden);
+    ASSERT_TRUE(completo.ok) << completo.Text();
+    long llamadas = 0;
+    for (const auto& l : completo.lines) {
+        if (l.rfind("llamadas=", 0) == 0) {
+            llamadas = std::stol(l.substr(9));
+        }
+    }
+    ASSERT_GT(llamadas, 10);
+    for (long k = 1; k <= llamadas; ++k) {
+        SCOPED_TRACE("corte en la llamada " + std::to_string(k));
+        orden[punto] = std::to_string(k);
+        orden[dirAt] = nuevo(k).string();
+        const auto corte = test::RunTool(orden);
+        ASSERT_FALSE(corte.ok) << corte.Text();
+        comprobar(k, fs::path(orden[dirAt]));
+    }
+}
+
+// The command with an error (no space, then an I/O error) at its k-th file-changing call, for
+// every k the whole command makes, each in a fresh directory from `nuevo`.
+template <typename Comprobar>
+void CadaError(const std::vector<std::string>& args, const std::function<fs::path()>& nuevo,
+               Comprobar comprobar)
+{
+    auto orden = args;
+    const std::size_t dirAt = std::find(orden.begin(), orden.end(), "--dir") - orden.begin() + 1;
+    long llamadas = 0;
+    {
+        orden[dirAt] = nuevo().string();
+        test::FalloInyectado cuenta(ENOSPC, {}, std::numeric_limits<long>::max());
+        ASSERT_EQ(Cli(orden), 0);
+        llamadas = cuenta.Vistas();
+    }
+    ASSERT_GT(llamadas, 10);
+    for (long k = 1; k <= llamadas; ++k) {
+        for (const int err : {ENOSPC, EIO}) {
+            SCOPED_TRACE("error " + std::to_string(err) + " en la llamada " + std::to_string(k));
+            orden[dirAt] = nuevo().string();
+            std::string mensaje;
+            int codigo = 0;
+            {
+                test::FalloInyectado fallo(err, {}, k, 1);
+                codigo = Cli(orden, &mensaje);
+            }
+            const fs::path dir = orden[dirAt];
+            comprobar(codigo, mensaje, dir);
+            // No marker: the run ended, well or with the tables put back.
+            EXPECT_FALSE(copias::AvisoInterrumpido(dir)) << mensaje;
+            // What the failed call left behind is a leftover the next run knows as one.
+            copias::LimpiarRestos(dir);
+            EXPECT_TRUE(test::Temporales(dir.string()).empty());
+            EXPECT_TRUE(test::Temporales((dir / "zendral").string()).empty());
+        }
+    }
+}
+
+TEST_F(CorteTest, EveryInjectedErrorInAnImportLeavesExactlyTheOldOrTheNewSet)
+{
+    const fs::path entero = Nuevo("entero");
+    ASSERT_EQ(Cli(Importar(centro, entero)), 0);
+    const Conjunto despues = Leer(entero);
+    const Conjunto guardadas = Copias(limpio);
+    int deshechas = 0;
+    CadaError(
+        Importar(centro, limpio), [&] { return Nuevo("error"); },
+        [&](int codigo, const std::string& mensaje, const fs::path& dir) {
+            const Conjunto ahora = Leer(dir);
+            if (codigo == 0) {
+                EXPECT_EQ(ahora, despues);
+            } else {
+                EXPECT_EQ(ahora, antes) << mensaje;
+                deshechas += mensaje.find("Se han vuelto a poner las tablas que había antes de la "
+                                          "importación") != std::string::npos;
+            }
+            // The copy of before is as it was.
+            const Conjunto copias = Copias(dir);
+            for (const auto& [archivo, bytes] : guardadas) {
+                EXPECT_EQ(copias.at(archivo), bytes) << archivo;
+            }
+        });
+    EXPECT_GT(deshechas, 8);
+}
+
+// A restore of the set of before over the new one: at every call an error leaves exactly one of
+// the two sets; a kill leaves one of them, or the marker, and then "restaurar" with no name
+// finishes the restore it names.
+TEST_F(CorteTest, RestoreIsAllOrNothingAtEveryCall)
+{
+    const fs::path base = Nuevo("base");
+    ASSERT_EQ(Cli(Importar(centro, base)), 0);
+    const Conjunto nuevo = Leer(base);
+    const std::string copia = copias::Listar(base).at(0).nombre;
+    const auto desdeBase = [&](const std::string& nombre) {
+        const fs::path dir = tmp / nombre;
+        fs::remove_all(dir);
+        fs::copy(base, dir, fs::copy_options::recursive);
+        return dir;
+    };
+    const std::vector<std::string> restaurar = {"restaurar", copia, "--dir", base.string()};
+
+    int fallidas = 0;
+    CadaError(
+        restaurar, [&] { return desdeBase("error"); },
+        [&](int codigo, const std::string& mensaje, const fs::path& dir) {
+            if (codigo == 0) {
+                EXPECT_EQ(Leer(dir), antes);
+            } else {
+                EXPECT_EQ(Leer(dir), nuevo) << mensaje;
+                ++fallidas;
+            }
+        });
+    EXPECT_GT(fallidas, 8);
+
+    int terminadas = 0;
+    CadaCorte(
+        restaurar, [&](long k) { return desdeBase("corte" + std::to_string(k)); },
+        [&](long, const fs::path& dir) {
+            const Conjunto ahora = Leer(dir);
+            if (!copias::AvisoInterrumpido(dir)) {
+                EXPECT_TRUE(ahora == antes || ahora == nuevo);
+                return;
+            }
+            std::string err;
+            ASSERT_EQ(Cli({"restaurar", "--dir", dir.string()}, &err), 0) << err;
+            EXPECT_EQ(Leer(dir), antes);
+            ++terminadas;
+        });
+    EXPECT_GT(terminadas, 4);
+
+    // When putting the set of before back fails as well (every call fails from the first
+    // replacement on), the marker stays naming the copy, and the next restore finishes it.
+    long renombres = 0;
+    {
+        const fs::path entera = desdeBase("entera");
+        test::FalloInyectado cuenta(ENOSPC, {"rename"}, std::numeric_limits<long>::max());
+        ASSERT_EQ(Cli({"restaurar", copia, "--dir", entera.string()}), 0);
+        renombres = cuenta.Vistas();
+    }
+    const fs::path dir = desdeBase("sin-vuelta");
+    std::string mensaje;
+    {
+        // The restore's own renames are its last nine (eight tables and the index): from its
+        // second one on, all fail.
+        test::FalloInyectado fallo(ENOSPC, {"rename"}, renombres - 7);
+        EXPECT_EQ(Cli({"restaurar", copia, "--dir", dir.string()}, &mensaje), 1);
+    }
+    EXPECT_NE(mensaje.find("vuelva a restaurar la copia " + copia), std::string::npos) << mensaje;
+    ASSERT_TRUE(copias::AvisoInterrumpido(dir));
+    ASSERT_EQ(Cli({"restaurar", "--dir", dir.string()}, &mensaje), 0) << mensaje;
+    EXPECT_EQ(Leer(dir), antes);
+    EXPECT_FALSE(copias::AvisoInterrumpido(dir));
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // The faults a run must not have, each with its reproducer: a document that is not a centre
 // document, a table held by another program, write failures, leftover temporary files that are
 // links; and the way back (copias, restaurar) from the command line.
+#include "AtomicFile.h"
+#include "CarpetaZendral.h"
+#include "Cerrojos.h"
 #include "Cli.h"
 #include "Copias.h"
 #include "Corte.h"
@@ -67,6 +70,7 @@ TEST_F(SalvaguardaTest, DocumentThatIsNotACentreTouchesNothing)
 {
     ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
     const Conjunto antes = Archivos(work);
+    const std::size_t copiasAntes = copias::Listar(work).size();
     const std::pair<std::string, std::string> documentos[] = {
         {"SolucioHorari.xml", "<HORARI><SESSIONS/></HORARI>"},
         {"otro.xml", "<?xml version=\"1.0\"?><CENTROS><CENTRE/></CENTROS>"},
@@ -86,7 +90,7 @@ TEST_F(SalvaguardaTest, DocumentThatIsNotACentreTouchesNothing)
     }
     EXPECT_EQ(Archivos(work), antes);
     // Nothing was about to change: no copy, no marker.
-    EXPECT_TRUE(copias::Listar(work).empty());
+    EXPECT_EQ(copias::Listar(work).size(), copiasAntes);
     EXPECT_FALSE(copias::AvisoInterrumpido(work));
     // A centre document without sections is still imported, as empty tables.
     const auto s = Importar(dir.write("vacio.xml", "<CENTRE/>"));
@@ -98,6 +102,7 @@ TEST_F(SalvaguardaTest, HeldTableStopsTheRunBeforeAnythingChanges)
 {
     ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
     const Conjunto antes = Archivos(work);
+    const std::size_t copiasAntes = copias::Listar(work).size();
     // Another program's lock, taken through an open of its own (a lock of this process through
     // another descriptor conflicts like one of another process).
     for (const char* archivo : {"PROFT.DBF", "MATIB.MDX", "DIASHORAST.DBF"}) {
@@ -114,7 +119,7 @@ TEST_F(SalvaguardaTest, HeldTableStopsTheRunBeforeAnythingChanges)
                 : "El archivo MATIB.MDX está en uso por otro programa\n";
         EXPECT_EQ(s.err, esperado);
         EXPECT_EQ(Archivos(work), antes) << archivo;
-        EXPECT_TRUE(copias::Listar(work).empty());
+        EXPECT_EQ(copias::Listar(work).size(), copiasAntes);
     }
 
     // The export takes its six tables first too.
@@ -173,13 +178,18 @@ TEST_F(SalvaguardaTest, WriteFailuresEndTheRunInSpanishAndKeepThePreviousFiles)
         // The table writes of the run: the first batch of PROFT's records.
         Salida s;
         {
-            test::FalloInyectado fallo(err, {"pwrite"}, 5);
+            test::FalloInyectado fallo(err, {"pwrite"}, 5, 1);
             s = Importar(kSamples / "centre.xml");
         }
         EXPECT_EQ(s.codigo, 1);
-        EXPECT_NE(s.err.find(motivo), std::string::npos) << s.err;
+        EXPECT_NE(
+            s.err.find(motivo + ". Se han vuelto a poner las tablas que había antes de la importación."),
+            std::string::npos)
+            << s.err;
         EXPECT_TRUE(test::Temporales(work.string()).empty());
         EXPECT_FALSE(copias::AvisoInterrumpido(work));
+        // Tables of two documents never stay: the set of before is back.
+        EXPECT_EQ(Archivos(work), antes);
         // Velorin changes a table the run did not replace, in place: the copy keeps its own bytes.
         {
             dbf::Table t("t", work, "DIASHORAST");
@@ -263,8 +273,11 @@ TEST_F(SalvaguardaTest, CopiesListAndRestoreRoundTrip)
     s = Ejecutar({"restaurar", "--dir", work.string()});
     ASSERT_EQ(s.codigo, 0) << s.err;
     EXPECT_EQ(Archivos(work), primera);
+    // The copies: before restoring (the second set), before the second import (the first set)
+    // and before the first import (no tables at all).
     const auto lista = copias::Listar(work);
-    ASSERT_EQ(lista.size(), 2u);
+    ASSERT_EQ(lista.size(), 3u);
+    EXPECT_EQ(lista[2].ausentes.size(), copias::Tablas().size());
     EXPECT_NE(lista[0].motivo.find("antes de restaurar"), std::string::npos);
     s = Ejecutar({"restaurar", lista[0].nombre, "--dir", work.string()});
     ASSERT_EQ(s.codigo, 0) << s.err;
@@ -286,11 +299,136 @@ TEST_F(SalvaguardaTest, CopiesListAndRestoreRoundTrip)
     ASSERT_EQ(s.codigo, 0) << s.err;
     EXPECT_EQ(Archivos(work), primera);
 
-    // The newest ten are kept.
+    // A set that is byte for byte the newest copy is not kept again; different ones are, and of
+    // those the newest ten are kept (the older ones are of today, which the ten already have).
+    const std::size_t antes = copias::Listar(work).size();
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    EXPECT_EQ(copias::Listar(work).size(), antes + 1);
     for (int i = 0; i < 12; ++i) {
-        ASSERT_EQ(Importar(kSamples / "centre.xml", {"--sin-lineas"}).codigo, 0);
+        ASSERT_EQ(Importar(kSamples / "centre.xml", {i % 2 ? "--sin-lineas" : "--estricto"}).codigo,
+                  i % 2 ? 0 : 3);
     }
     EXPECT_EQ(copias::Listar(work).size(), copias::kCopiasGuardadas);
+}
+
+// A restore checks the whole copy first: a copy with a file missing, cut short, replaced by a
+// link or by another table's index is refused, naming the file, and nothing changes; a live table
+// goes only where the copy records that it did not exist; a copy without its description is
+// listed as damaged.
+TEST_F(SalvaguardaTest, DamagedCopiesAreRefusedBeforeAnythingChanges)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    ASSERT_EQ(Importar(kSamples / "centre.xml", {"--sin-lineas"}).codigo, 0);
+    Conjunto vivas = Archivos(work);
+    const copias::Copia copia = copias::Listar(work).at(0);
+    const fs::path guardada = copia.carpeta;
+    const auto intentar = [&](const std::string& esperado) {
+        const auto s = Ejecutar({"restaurar", copia.nombre, "--dir", work.string()});
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_NE(s.err.find(esperado), std::string::npos) << s.err;
+        EXPECT_EQ(Archivos(work), vivas);
+    };
+    const std::string proft = test::ReadFile(guardada / "PROFT.DBF");
+    fs::remove(guardada / "PROFT.DBF");
+    intentar("La copia " + copia.nombre + " no se puede restaurar: PROFT.DBF falta en la copia");
+    dir.write(fs::relative(guardada / "PROFT.DBF", dir.path()).string(), proft.substr(0, proft.size() - 100));
+    intentar("PROFT.DBF no es una tabla legible");
+    dir.write(fs::relative(guardada / "PROFT.DBF", dir.path()).string(), "");
+    intentar("PROFT.DBF no es una tabla legible");
+    fs::remove(guardada / "PROFT.DBF");
+#ifndef _WIN32
+    fs::create_symlink(work / "PROFT.DBF", guardada / "PROFT.DBF");
+    intentar("PROFT.DBF no es un archivo normal");
+    fs::remove(guardada / "PROFT.DBF");
+#endif
+    dir.write(fs::relative(guardada / "PROFT.DBF", dir.path()).string(), proft);
+    const std::string mdx = test::ReadFile(guardada / "MATIB.MDX");
+    fs::remove(guardada / "MATIB.MDX");
+    intentar("falta el índice MATIB.MDX que anuncia la tabla MATIB");
+    std::string ajeno = mdx;
+    ajeno.replace(4, 5, "PROFT");
+    dir.write(fs::relative(guardada / "MATIB.MDX", dir.path()).string(), ajeno);
+    intentar("MATIB.MDX no es el índice de la tabla MATIB");
+    dir.write(fs::relative(guardada / "MATIB.MDX", dir.path()).string(), mdx);
+
+    // A table the copy does not mention stays; one it records as absent goes.
+    std::string desc = test::ReadFile(guardada / "copia.txt");
+    const auto linea = desc.find("tabla=AULAT ");
+    desc.erase(linea, desc.find('\n', linea) + 1 - linea);
+    dir.write(fs::relative(guardada / "copia.txt", dir.path()).string(), desc + "ausente=DIASHORAST\n");
+    fs::remove(guardada / "AULAT.DBF");
+    const std::string aulat = test::ReadFile(work / "AULAT.DBF");
+    const auto s = Ejecutar({"restaurar", copia.nombre, "--dir", work.string()});
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_EQ(test::ReadFile(work / "AULAT.DBF"), aulat);
+    EXPECT_FALSE(fs::exists(work / "DIASHORAST.DBF"));
+    EXPECT_EQ(test::ReadFile(work / "PROFT.DBF"), proft);
+
+    vivas = Archivos(work);
+    fs::remove(guardada / "copia.txt");
+    const auto lista = Ejecutar({"copias", "--dir", work.string()});
+    EXPECT_NE(lista.out.find(copia.nombre + "  (dañada: falta su descripción copia.txt)"), std::string::npos)
+        << lista.out;
+    intentar("La copia " + copia.nombre + " no se puede restaurar: falta su descripción copia.txt");
+}
+
+// Runs take turns on a directory: while another holds the run's lock, an import stops before it
+// changes anything and says why; the live run's marker and temporary files are not a leftover to
+// anybody, and no command says that run did not end. Once it is gone they are removed.
+TEST_F(SalvaguardaTest, AnotherLiveRunIsWaitedForAndItsFilesAreLeftAlone)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    const Conjunto vivas = Archivos(work);
+    {
+        // Another run: its lock (a lock of this process through another open conflicts like one
+        // of another process), its marker and a temporary file it is writing.
+        const int fd = sistema::Abrir(ArchivoRun(work), sistema::Apertura::LecturaEscritura);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(sistema::Bloquear(fd, true), 0);
+        copias::Marca marca(work, "importación", "otro.xml", "");
+        ArchivoNuevo suyo(work / "PROFT.DBF");
+        const auto s = Importar(kSamples / "centre.xml", {"--sin-lineas"});
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_NE(s.err.find(kOtroRun + work.string() + ": espere a que termine"), std::string::npos)
+            << s.err;
+        EXPECT_EQ(s.err.find("no terminó"), std::string::npos) << s.err;
+        EXPECT_FALSE(copias::AvisoInterrumpido(work));
+        copias::LimpiarRestos(work);
+        EXPECT_TRUE(fs::exists(suyo.Temporal()));
+        EXPECT_EQ(Ejecutar({"restaurar", "--dir", work.string()}).codigo, 1);
+        sistema::Cerrar(fd);
+        marca.Conservar();
+        // Gone without a word (killed): its files are leftovers now.
+        sistema::Cerrar(suyo.Entregar());
+        const fs::path temporal = suyo.Temporal();
+        EXPECT_TRUE(copias::AvisoInterrumpido(work));
+        ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+        EXPECT_FALSE(fs::exists(temporal));
+    }
+    EXPECT_EQ(Archivos(work), vivas);
+}
+
+// A killed export leaves its half-written document beside the destination; the next export
+// removes it.
+TEST_F(SalvaguardaTest, NextRunsRemoveWhatKilledOnesLeft)
+{
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    host::LlenarDiasHoras(work, 8, false);
+    host::GenerarSoluc(work, {});
+    const fs::path saga = dir / "saga";
+    fs::create_directory(saga);
+    const fs::path documento = dir.write("saga/SolucioHorari.xml.0badcafe.tmp", "<HORARI><SESSIONS>");
+    const fs::path informe = dir.write("VTEMP/zendral/informes/informe.txt.12345678.tmp", "Importación");
+    const fs::path tabla = dir.write("VTEMP/MATIB.MDX.9abcdef0.tmp", "");
+    // A file another export is writing right now is no leftover.
+    ArchivoNuevo vivo(saga / "SolucioHorari.xml");
+    ASSERT_EQ(Ejecutar({"importar", saga.string(), "--dir", work.string()}).codigo, 0);
+    EXPECT_FALSE(fs::exists(documento));
+    EXPECT_TRUE(fs::exists(vivo.Temporal()));
+    ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
+    EXPECT_FALSE(fs::exists(informe));
+    EXPECT_FALSE(fs::exists(tabla));
 }
 
 TEST_F(SalvaguardaTest, InterruptedRunIsToldOnEveryCommand)

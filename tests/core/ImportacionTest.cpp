@@ -1,6 +1,7 @@
 #include "Importacion.h"
 
 #include "CodePage.h"
+#include "Copias.h"
 #include "Corte.h"
 #include "DbfRead.h"
 #include "DbfTable.h"
@@ -549,35 +550,38 @@ TEST_F(ImportacionTest, MalformedDocumentStopsBeforeAnyTable)
     EXPECT_EQ(estado.codigoResultado, 0);
 }
 
-TEST_F(ImportacionTest, StageErrorEndsTheRunKeepingFinishedTables)
+TEST_F(ImportacionTest, StageErrorPutsTheTablesOfBeforeBack)
 {
     prompter.archivo = dir.write("centre.xml", Centre(kLineas));
     prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
     {
-        // ASIGT cannot be put in place: the tenth rename of the run, after the marker of the run
-        // in progress, the tables before it, MATIB's index and the remembered answers.
-        test::FalloInyectado fallo(EIO, {"rename"}, 10);
+        // ASIGT cannot be put in place, after five tables and MATIB's index were.
+        test::FalloInyectado fallo(EIO, {"rename"});
+        fallo.SoloPara(work / "ASIGT.DBF");
         try {
             Imp().BExportarClick();
             ADD_FAILURE() << "no error";
         } catch (const Error& e) {
-            EXPECT_NE(std::string(e.what()).find("ASIGT"), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()),
+                      "No se puede guardar la tabla ASIGT: error de entrada/salida. Se han "
+                      "vuelto a poner las tablas que había antes de la importación.");
         }
     }
     EXPECT_FALSE(prompter.cursorOcupado);
     EXPECT_EQ(estado.codigoResultado, 0);
     EXPECT_TRUE(prompter.mensajes.empty());
-    EXPECT_EQ(Columna("GRUPOST", "ABREV").size(), 3u);
-    EXPECT_FALSE(fs::exists(work / "ASIGT.DBF"));
-    EXPECT_FALSE(fs::exists(work / "DIASHORAST.DBF"));
+    // There were no tables before: there are none now.
+    for (const auto& tabla : copias::Archivos()) {
+        EXPECT_FALSE(fs::exists(work / tabla)) << tabla;
+    }
     EXPECT_TRUE(test::Temporales(work.string()).empty());
+    EXPECT_FALSE(copias::AvisoInterrumpido(work));
 
     // A directory where ASIGT.DBF should go is found before anything changes.
     fs::create_directories(work / "ASIGT.DBF" / "dentro");
-    const std::string antes = test::ReadFile(work / "GRUPOST.DBF");
     prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
     EXPECT_THROW(Imp().BExportarClick(), Error);
-    EXPECT_EQ(test::ReadFile(work / "GRUPOST.DBF"), antes);
+    EXPECT_FALSE(fs::exists(work / "GRUPOST.DBF"));
 }
 
 TEST(ConvertirHoras, AcceptsEitherDecimalSeparator)

@@ -109,7 +109,8 @@ void RestaurarTest::restaurarDesdeElMenu()
         Pulsar()};
     accion->trigger();
     QVERIFY(b.prompter.respuestas.empty());
-    QCOMPARE(copias, 1);
+    // The copies before each import: the second (the first centre's tables) and the first (none).
+    QCOMPARE(copias, 2);
     QVERIFY2(primera.contains(QStringLiteral("centre.xml")), qPrintable(primera));
     QCOMPARE(cancelar, QStringLiteral("Cancelar"));
     QCOMPARE(b.prompter.vistos.size(), 2);
@@ -127,7 +128,7 @@ void RestaurarTest::restaurarDesdeElMenu()
     accion->trigger();
     QVERIFY(b.prompter.respuestas.empty());
     QVERIFY(Tablas(b.work) == ahora);
-    QCOMPARE(copias::Listar(b.work).size(), std::size_t{2});
+    QCOMPARE(copias::Listar(b.work).size(), std::size_t{3});
 }
 
 void RestaurarTest::errorOfreceVolver()
@@ -137,34 +138,39 @@ void RestaurarTest::errorOfreceVolver()
     Importar(b, f);
     const auto antes = Tablas(b.work);
     OtroCentro(b);
-    // PROFT cannot be put in place: ASIGNOMT was already replaced.
+    // PROFT cannot be put in place: ASIGNOMT was already replaced, and goes back by itself; nothing
+    // is asked.
     b.prompter.vistos.clear();
-    b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::Yes), Pulsar()};
+    b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar()};
     {
         FalloInyectado fallo(EIO, {"rename"}, 1, 1);
         fallo.SoloPara(b.work / "PROFT.DBF");
         f.BExportarClick();
     }
     QVERIFY(b.prompter.respuestas.empty());
-    QCOMPARE(b.prompter.vistos.size(), 4);
+    QCOMPARE(b.prompter.vistos.size(), 2);
     QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("PROFT")), qPrintable(b.prompter.vistos[1]));
-    QCOMPARE(b.prompter.vistos[2], kVolver);
-    QVERIFY2(b.prompter.vistos[3].contains(QStringLiteral("Se han restaurado")),
-             qPrintable(b.prompter.vistos[3]));
+    QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("Se han vuelto a poner las tablas")),
+             qPrintable(b.prompter.vistos[1]));
     QVERIFY(Tablas(b.work) == antes);
 
-    // Answered "No", the tables stay as the failed run left them.
+    // When putting them back fails too, the way back is offered; answered "No", the tables stay
+    // as the failed run left them, and the marker points at the restore.
     b.prompter.vistos.clear();
     b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::No)};
     {
-        FalloInyectado fallo(EIO, {"rename"}, 1, 1);
+        FalloInyectado fallo(EIO, {"rename"});
         fallo.SoloPara(b.work / "PROFT.DBF");
         f.BExportarClick();
     }
     QVERIFY(b.prompter.respuestas.empty());
     QCOMPARE(b.prompter.vistos.size(), 3);
-    QVERIFY(Tablas(b.work).at("ASIGNOMT.DBF") != antes.at("ASIGNOMT.DBF"));
-    QCOMPARE(Tablas(b.work).at("PROFT.DBF"), antes.at("PROFT.DBF"));
+    QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("Tampoco se han podido")),
+             qPrintable(b.prompter.vistos[1]));
+    QCOMPARE(b.prompter.vistos[2], kVolver);
+    QVERIFY(copias::AvisoInterrumpido(b.work).has_value());
+    copias::Restaurar(b.work, "");
+    QVERIFY(Tablas(b.work) == antes);
 
     // An error before anything changed (a held table) asks nothing.
     b.prompter.vistos.clear();
@@ -189,7 +195,7 @@ void RestaurarTest::avisoDeProcesoInterrumpido()
     {
         // A run killed half-way: ASIGNOMT replaced, the marker left behind.
         TMForm& f = b.Crear();
-        b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar(), Pulsar(QMessageBox::No)};
+        b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar()};
         FalloInyectado fallo(EIO, {"rename"}, 1, 1);
         fallo.SoloPara(b.work / "PROFT.DBF");
         f.BExportarClick();
