@@ -33,6 +33,8 @@ packages=(
     wine wine64
     dpkg-dev autoconf automake libtool
     nsis
+    # The icon (recursos/): drawn from its SVG and made into an .ico; its resources read back.
+    librsvg2-bin icoutils python3-pefile
     # The Windows tests check their files with these Linux readers, and the byte comparison
     # builds the Linux programs.
     python3 python3-dbfread libdbd-xbase-perl libxml2-utils
@@ -231,7 +233,7 @@ t0=$SECONDS
 wineserver -k 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     ctest --test-dir "$build_qt" --output-on-failure --timeout 300 --repeat until-pass:2 \
-    -R '^(gui_|help_|e2e_wine|instalador_wine)'
+    -R '^(gui_|help_|e2e_wine|instalador_wine|recursos_)'
 echo "   pruebas en $((SECONDS - t0)) s"
 wineserver -k 2>/dev/null || true
 
