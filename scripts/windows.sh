@@ -223,7 +223,7 @@ echo "   compilado en $((SECONDS - t0)) s"
 echo "== Paquete: instalador y zip"
 # zendral-cli.exe from the command-line build: it needs no DLL beside it.
 "$root/instalador/paquete.sh" "$version" "$paquete" "$build_qt/zendral.exe" "$build/cli/zendral-cli.exe" \
-    "$build_qt/GestIB.chm" "$qt_prefix"
+    "$build_qt/GestIB.chm" "$qt_prefix" "$build_qt/recursos/icono/zendral.ico"
 
 echo "== Pruebas del programa de escritorio bajo Wine"
 t0=$SECONDS
