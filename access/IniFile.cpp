@@ -2,7 +2,10 @@
 
 #include "AtomicFile.h"
 #include "CodePage.h"
+#include "Error.h"
+#include "Sistema.h"
 
+#include <cerrno>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -169,13 +172,89 @@ std::string SetValue(std::string_view contents, std::string_view section, std::s
     return out;
 }
 
-void WriteString(const std::filesystem::path& file, std::string_view section, std::string_view key,
-                 std::string_view value)
+namespace
+{
+
+// Sets the key in `file` from its own contents (none when it is missing).
+void Escribir(const std::filesystem::path& file, std::string_view section, std::string_view key,
+              std::string_view value)
 {
     std::error_code ec;
     const bool existe = std::filesystem::exists(file, ec);
     const std::string antes = existe ? ReadWholeFile(file) : std::string();
     WriteFileAtomically(file, SetValue(antes, section, key, value));
+}
+
+// 0 when this program may write `file`, or the errno of the refusal: an open of the file for
+// writing or, when it is missing, its creation, undone at once. What Windows tries before it
+// sends a legacy program to its own copy.
+int Rechazo(const std::filesystem::path& file)
+{
+    std::error_code ec;
+    const bool existe = std::filesystem::exists(file, ec);
+    const int fd = sistema::Abrir(file, sistema::Apertura::LecturaEscrituraCrea);
+    if (fd < 0) {
+        return errno;
+    }
+    sistema::Cerrar(fd);
+    if (!existe) {
+        sistema::Borrar(file);
+    }
+    return 0;
+}
+
+void CrearCarpetas(const std::filesystem::path& carpeta)
+{
+    std::error_code ec;
+    if (carpeta.empty() || carpeta == carpeta.parent_path() || std::filesystem::is_directory(carpeta, ec)) {
+        return;
+    }
+    CrearCarpetas(carpeta.parent_path());
+    if (sistema::CrearDirectorio(carpeta) != 0) {
+        throw Error("No se puede crear la carpeta " + carpeta.string() + ": " + SystemReason(errno));
+    }
+}
+
+} // namespace
+
+void WriteString(const std::filesystem::path& file, const std::filesystem::path& copia,
+                 std::string_view section, std::string_view key, std::string_view value)
+{
+    if (copia.empty()) {
+        Escribir(file, section, key, value);
+        return;
+    }
+    std::error_code ec;
+    const bool hayCopia = std::filesystem::exists(copia, ec);
+    const int rechazo = Rechazo(file);
+    if (rechazo == EACCES || rechazo == EPERM) {
+        try {
+            if (hayCopia) {
+                Escribir(copia, section, key, value);
+            } else {
+                std::string antes;
+                if (std::filesystem::exists(file, ec)) {
+                    antes = ReadWholeFile(file);
+                }
+                CrearCarpetas(copia.parent_path());
+                WriteFileAtomically(copia, SetValue(antes, section, key, value));
+            }
+        } catch (const Error& e) {
+            throw Error("No se puede escribir el archivo " + file.string() + ": " + SystemReason(rechazo) +
+                        ". Tampoco su copia del almacén virtual de Windows: " + e.what());
+        }
+        return;
+    }
+    if (hayCopia) {
+        Escribir(copia, section, key, value);
+    }
+    Escribir(file, section, key, value);
+}
+
+void WriteString(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                 std::string_view value)
+{
+    WriteString(file, sistema::CopiaVirtualizada(file), section, key, value);
 }
 
 void WriteInteger(const std::filesystem::path& file, std::string_view section, std::string_view key,

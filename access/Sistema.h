@@ -101,6 +101,13 @@ std::filesystem::path DirectorioTrabajoFijo(const char* winePrefix, const char* 
 // stand beside it), or an empty path when the system cannot tell.
 std::filesystem::path CarpetaEjecutable();
 
+// Where Windows keeps a legacy program's own copy of `archivo` (a 32-bit program without a
+// manifest, as Velorin is): when such a program may not write a file under Program Files,
+// ProgramData or the Windows folder, Windows writes %LOCALAPPDATA%\VirtualStore\<the path after
+// the drive> instead, and from then on that program reads the copy. Empty when the file lies
+// elsewhere, and on systems without this redirection.
+std::filesystem::path CopiaVirtualizada(const std::filesystem::path& archivo);
+
 // The program's arguments after its name, in UTF-8. On Windows they come from the wide command
 // line, since `argv` holds them in the ANSI code page, which cannot hold every name.
 std::vector<std::string> Argumentos(int argc, char** argv);

@@ -235,4 +235,7 @@ std::filesystem::path CarpetaEjecutable()
     return ec ? std::filesystem::path() : exe.parent_path();
 }
 
+// No system here redirects a program's writes to a copy of its own.
+std::filesystem::path CopiaVirtualizada(const std::filesystem::path&) { return {}; }
+
 } // namespace zendral::sistema

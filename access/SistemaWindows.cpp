@@ -379,4 +379,62 @@ std::filesystem::path CarpetaEjecutable()
     }
 }
 
+namespace
+{
+
+// An environment variable's value, or empty text when it is not set.
+std::wstring Entorno(const wchar_t* nombre)
+{
+    std::wstring valor(256, L'\0');
+    for (;;) {
+        const DWORD n = GetEnvironmentVariableW(nombre, valor.data(), static_cast<DWORD>(valor.size()));
+        if (n < valor.size()) {
+            valor.resize(n);
+            return valor;
+        }
+        valor.resize(n);
+    }
+}
+
+} // namespace
+
+std::filesystem::path CopiaVirtualizada(const std::filesystem::path& archivo)
+{
+    // %LOCALAPPDATA% names the user's folder (a test may name one of its own).
+    const std::wstring local = Entorno(L"LOCALAPPDATA");
+    std::error_code ec;
+    std::filesystem::path ruta = std::filesystem::absolute(archivo, ec);
+    if (local.empty() || ec) {
+        return {};
+    }
+    // Windows compares the long form of the path (C:\PROGRA~2 is C:\Program Files (x86)).
+    std::wstring carpeta = ruta.parent_path().wstring();
+    if (const DWORD n = GetLongPathNameW(carpeta.c_str(), nullptr, 0); n > 0) {
+        std::wstring larga(n, L'\0');
+        const DWORD m = GetLongPathNameW(carpeta.c_str(), larga.data(), n);
+        if (m > 0 && m < n) {
+            larga.resize(m);
+            ruta = std::filesystem::path(larga) / ruta.filename();
+        }
+    }
+    ruta = ruta.lexically_normal();
+    const std::wstring texto = ruta.wstring();
+    // The folders Windows redirects: both Program Files, ProgramData and the Windows folder.
+    for (const wchar_t* variable :
+         {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432", L"ProgramData", L"SystemRoot"}) {
+        std::wstring raiz = Entorno(variable);
+        while (!raiz.empty() && (raiz.back() == L'\\' || raiz.back() == L'/')) {
+            raiz.pop_back();
+        }
+        const int largo = static_cast<int>(raiz.size());
+        if (raiz.empty() || texto.size() <= raiz.size() + 1 || texto[raiz.size()] != L'\\' ||
+            CompareStringOrdinal(texto.c_str(), largo, raiz.c_str(), largo, TRUE) != CSTR_EQUAL) {
+            continue;
+        }
+        // C:\Program Files (x86)\Velorin\Velorin.ini keeps "Program Files (x86)\Velorin\Velorin.ini".
+        return std::filesystem::path(local) / L"VirtualStore" / ruta.relative_path();
+    }
+    return {};
+}
+
 } // namespace zendral::sistema

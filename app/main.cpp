@@ -5,6 +5,8 @@
 #include "WorkDir.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -30,6 +32,13 @@ int main(int argc, char** argv)
     zendral::AyudaChm ayuda(sistemaAyuda);
     ayuda.EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
     QApplication::setApplicationName(QStringLiteral("Zendral"));
+    // Every window's icon, at each size drawn, so that no size is scaled from another.
+    QIcon icono;
+    const QDir iconos(QStringLiteral(":/icono"));
+    for (const QString& png : iconos.entryList({QStringLiteral("*.png")})) {
+        icono.addFile(iconos.filePath(png));
+    }
+    QApplication::setWindowIcon(icono);
 
     zendral::QtPrompter prompter(ayuda);
     const std::filesystem::path ini = zendral::sistema::CarpetaEjecutable() / "Velorin.ini";

@@ -2,18 +2,20 @@
 # Makes the Windows package: the folder that a Windows user installs, its installer
 # (Zendral-<version>-instalador.exe, NSIS) and a zip of the same files.
 #
-#   instalador/paquete.sh VERSION SALIDA zendral.exe zendral-cli.exe GestIB.chm QT_PREFIX
+#   instalador/paquete.sh VERSION SALIDA zendral.exe zendral-cli.exe GestIB.chm QT_PREFIX zendral.ico
 #
 # QT_PREFIX is Qt for mingw as scripts/windows-qt.sh leaves it; its zendral-dlls.txt lists the
 # DLLs and plugins the desktop program needs beside it (plugins keep their subfolder, where Qt
 # looks for them next to the executable). Qt's Spanish translation goes into translations/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-[ $# -eq 6 ] || {
-    echo "Uso: instalador/paquete.sh VERSION SALIDA zendral.exe zendral-cli.exe GestIB.chm QT_PREFIX" >&2
+[ $# -eq 7 ] || {
+    echo "Uso: instalador/paquete.sh VERSION SALIDA zendral.exe zendral-cli.exe GestIB.chm QT_PREFIX zendral.ico" >&2
     exit 2
 }
-version=$1 salida=$(realpath -m "$2") zendral=$3 cli=$4 chm=$5 qt=$6
+version=$1 salida=$(realpath -m "$2") zendral=$3 cli=$4 chm=$5 qt=$6 icono=$(realpath "$7")
+# Windows writes a version as four numbers.
+version4=$(echo "$version.0.0.0" | cut -d. -f1-4)
 
 rm -rf "$salida"
 carpeta=$salida/Zendral-$version
@@ -67,8 +69,10 @@ archivos=$salida/archivos.nsh
 } >"$archivos"
 
 instalador=$salida/Zendral-$version-instalador.exe
-makensis -V2 -DVERSION="$version" -DORIGEN="$carpeta" -DARCHIVOS="$archivos" -DSALIDA="$instalador" \
-    "$here/Zendral.nsi" >"$salida/makensis.log" || {
+# What the uninstall entry says the files take (the uninstaller, about 100 KB, included).
+tamano_kb=$(($(du -sk --apparent-size "$carpeta" | cut -f1) + 100))
+makensis -V2 -DVERSION="$version" -DVERSION4="$version4" -DORIGEN="$carpeta" -DARCHIVOS="$archivos" \
+    -DSALIDA="$instalador" -DICONO="$icono" -DTAMANO_KB="$tamano_kb" "$here/Zendral.nsi" >"$salida/makensis.log" || {
     cat "$salida/makensis.log" >&2
     exit 1
 }

@@ -13,6 +13,8 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick fonts-liberation
     libchm-dev fp-utils
     qt6-translations-l10n
+    # The program's icon is drawn from recursos/zendral.svg.
+    librsvg2-bin
     clang-format
 )
 

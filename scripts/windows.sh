@@ -33,6 +33,8 @@ packages=(
     wine wine64
     dpkg-dev autoconf automake libtool
     nsis
+    # The icon (recursos/): drawn from its SVG and made into an .ico; its resources read back.
+    librsvg2-bin icoutils python3-pefile
     # The Windows tests check their files with these Linux readers, and the byte comparison
     # builds the Linux programs.
     python3 python3-dbfread libdbd-xbase-perl libxml2-utils
@@ -221,7 +223,7 @@ echo "   compilado en $((SECONDS - t0)) s"
 echo "== Paquete: instalador y zip"
 # zendral-cli.exe from the command-line build: it needs no DLL beside it.
 "$root/instalador/paquete.sh" "$version" "$paquete" "$build_qt/zendral.exe" "$build/cli/zendral-cli.exe" \
-    "$build_qt/GestIB.chm" "$qt_prefix"
+    "$build_qt/GestIB.chm" "$qt_prefix" "$build_qt/recursos/icono/zendral.ico"
 
 echo "== Pruebas del programa de escritorio bajo Wine"
 t0=$SECONDS
@@ -231,7 +233,7 @@ t0=$SECONDS
 wineserver -k 2>/dev/null || true
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     ctest --test-dir "$build_qt" --output-on-failure --timeout 300 --repeat until-pass:2 \
-    -R '^(gui_|help_|e2e_wine|instalador_wine)'
+    -R '^(gui_|help_|e2e_wine|instalador_wine|recursos_)'
 echo "   pruebas en $((SECONDS - t0)) s"
 wineserver -k 2>/dev/null || true
 

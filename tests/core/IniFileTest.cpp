@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <optional>
 #include <string>
 
 namespace zendral
@@ -108,6 +109,84 @@ TEST(IniFile, FailedWriteKeepsTheOldFile)
     std::filesystem::create_directory(dir / "carpeta.ini");
     EXPECT_THROW(ini::WriteInteger(dir / "carpeta.ini", "T", "K", 0), Error);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "carpeta.ini"));
+}
+
+// Velorin.ini where Windows keeps Velorin's own copy of it (VirtualStore): the failure hook stands
+// for the rights a user lacks under Program Files. Each file keeps the rest of its bytes.
+TEST(IniFile, WritesTheCopyVelorinReads)
+{
+    struct Caso
+    {
+        const char* nombre;
+        bool sinDerechos;
+        const char* real; // nullptr: missing, before and after
+        const char* copia;
+        const char* realDespues;
+        const char* copiaDespues;
+    };
+    const Caso casos[] = {
+        {"con derechos y sin copia: solo el archivo", false, "[V]\r\nA=1\r\n", nullptr,
+         "[V]\r\nA=1\r\n[Transformadores]\r\nTransformado=1\r\n", nullptr},
+        {"con derechos y copia: los dos", false, "[V]\nA=1\n", "[Transformadores]\nTransformado=0\n;c\n",
+         "[V]\nA=1\n[Transformadores]\nTransformado=1\n", "[Transformadores]\nTransformado=1\n;c\n"},
+        {"sin derechos: la copia, hecha del archivo", true, "[V]\nA=1\n", nullptr, "[V]\nA=1\n",
+         "[V]\nA=1\n[Transformadores]\nTransformado=1\n"},
+        {"sin derechos ni archivo", true, nullptr, nullptr, nullptr,
+         "[Transformadores]\r\nTransformado=1\r\n"},
+        {"sin derechos y con copia: solo la copia", true, "[Transformadores]\nTransformado=7\n",
+         "[Transformadores]\nTransformado=0\n;c\n", "[Transformadores]\nTransformado=7\n",
+         "[Transformadores]\nTransformado=1\n;c\n"},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nombre);
+        test::TempDir dir;
+        std::filesystem::create_directories(dir / "Velorin");
+        const auto real = dir / "Velorin/Velorin.ini";
+        const auto copia = dir / "VirtualStore/Velorin/Velorin.ini";
+        if (caso.real) {
+            dir.write("Velorin/Velorin.ini", caso.real);
+        }
+        if (caso.copia) {
+            std::filesystem::create_directories(copia.parent_path());
+            dir.write("VirtualStore/Velorin/Velorin.ini", caso.copia);
+        }
+        {
+            std::optional<test::FalloInyectado> sinDerechos;
+            if (caso.sinDerechos) {
+                sinDerechos.emplace(EACCES, std::vector<std::string>{"open"});
+                sinDerechos->SoloPara(real);
+            }
+            ini::WriteString(real, copia, "Transformadores", "Transformado", "1");
+        }
+        EXPECT_EQ(std::filesystem::exists(real), caso.realDespues != nullptr);
+        if (caso.realDespues) {
+            EXPECT_EQ(test::ReadFile(real), caso.realDespues);
+        }
+        EXPECT_EQ(std::filesystem::exists(copia), caso.copiaDespues != nullptr);
+        if (caso.copiaDespues) {
+            EXPECT_EQ(test::ReadFile(copia), caso.copiaDespues);
+        }
+        EXPECT_TRUE(test::Temporales(dir.path().string()).empty());
+    }
+}
+
+// Neither the file nor its copy can be written: the message names both, and both stay as they were.
+TEST(IniFile, FailedCopySaysWhereItTried)
+{
+    test::TempDir dir;
+    const auto real = dir.write("Velorin.ini", "[Transformadores]\nTransformado=1\n");
+    const auto copia = dir / "VirtualStore/Velorin.ini";
+    try {
+        test::FalloInyectado sinDerechos(EACCES, {"open", "mkdir"});
+        ini::WriteString(real, copia, "Transformadores", "Transformado", "0");
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        const std::string mensaje = e.what();
+        EXPECT_NE(mensaje.find(real.string() + ": permiso denegado"), std::string::npos) << mensaje;
+        EXPECT_NE(mensaje.find((dir / "VirtualStore").string()), std::string::npos) << mensaje;
+    }
+    EXPECT_EQ(test::ReadFile(real), "[Transformadores]\nTransformado=1\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "VirtualStore"));
 }
 
 } // namespace

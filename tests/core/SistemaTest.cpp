@@ -1,11 +1,15 @@
 #include "Sistema.h"
 
 #include "Cerrojos.h"
+#include "Corte.h"
 #include "Error.h"
+#include "IniFile.h"
 #include "TempDir.h"
 #include "WorkDir.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -93,6 +97,63 @@ TEST(SistemaTest, OpenThatForbidsReplacingATableStopsARunBeforeItStarts)
 #endif
     EXPECT_EQ(ErrorDeRun(dir.path(), true), "");
     EXPECT_EQ(test::ReadFile(tabla), "tabla");
+}
+
+// Velorin.ini under Program Files has Windows' copy for Velorin in the user's VirtualStore, under
+// the same path without the drive; elsewhere it has none. Run with a LOCALAPPDATA of the test's
+// own, and with the failure hook for the rights a user lacks there (Wine has none to lack).
+TEST(SistemaTest, VirtualStoreCopyOfFilesUnderProgramFiles)
+{
+#ifdef _WIN32
+    test::TempDir local;
+    std::wstring antes(32768, L'\0');
+    antes.resize(GetEnvironmentVariableW(L"LOCALAPPDATA", antes.data(), static_cast<DWORD>(antes.size())));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", local.path().c_str()));
+    struct Restaurar
+    {
+        std::wstring valor;
+        ~Restaurar() { SetEnvironmentVariableW(L"LOCALAPPDATA", valor.empty() ? nullptr : valor.c_str()); }
+    } restaurar{antes};
+
+    const fs::path tienda = local.path() / L"VirtualStore";
+    EXPECT_EQ(CopiaVirtualizada(L"C:\\Program Files (x86)\\Velorin\\Velorin.ini"),
+              tienda / L"Program Files (x86)\\Velorin\\Velorin.ini");
+    EXPECT_EQ(CopiaVirtualizada(L"C:\\Program Files\\Velorin\\..\\V\\Velorin.ini"),
+              tienda / L"Program Files\\V\\Velorin.ini");
+    EXPECT_FALSE(CopiaVirtualizada(L"c:\\program files\\Velorin\\Velorin.ini").empty());
+    EXPECT_EQ(CopiaVirtualizada(L"C:\\VTEMP\\Velorin.ini"), fs::path());
+    EXPECT_EQ(CopiaVirtualizada(L"C:\\Program Files Velorin\\Velorin.ini"), fs::path());
+
+    // The whole rule on a real folder under Program Files: no rights, no copy yet.
+    const fs::path carpeta = fs::path(L"C:\\Program Files (x86)") / local.path().filename();
+    ASSERT_TRUE(fs::create_directories(carpeta));
+    struct Borrar
+    {
+        fs::path carpeta;
+        ~Borrar()
+        {
+            std::error_code ec;
+            fs::remove_all(carpeta, ec);
+        }
+    } borrar{carpeta};
+    const fs::path real = carpeta / "Velorin.ini";
+    const std::string contenido = "[Velorin]\r\nRuta=C:\\VTEMP\r\n";
+    {
+        std::ofstream(real, std::ios::binary) << contenido;
+        test::FalloInyectado sinDerechos(EACCES, {"open"});
+        sinDerechos.SoloPara(real);
+        ini::WriteInteger(real, "Transformadores", "Transformado", -1);
+    }
+    EXPECT_EQ(test::ReadFile(real), contenido);
+    const fs::path copia = tienda / L"Program Files (x86)" / carpeta.filename() / "Velorin.ini";
+    EXPECT_EQ(test::ReadFile(copia), contenido + "[Transformadores]\r\nTransformado=-1\r\n");
+    // With the rights back, the file and the copy Velorin reads both change.
+    ini::WriteInteger(real, "Transformadores", "Transformado", 1);
+    EXPECT_EQ(test::ReadFile(real), contenido + "[Transformadores]\r\nTransformado=1\r\n");
+    EXPECT_EQ(test::ReadFile(copia), contenido + "[Transformadores]\r\nTransformado=1\r\n");
+#else
+    EXPECT_EQ(CopiaVirtualizada("/opt/Velorin/Velorin.ini"), fs::path());
+#endif
 }
 
 } // namespace

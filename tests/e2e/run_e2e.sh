@@ -12,7 +12,7 @@ if ! command -v Xvfb >/dev/null 2>&1; then
     exit 77
 fi
 . "$(dirname "$0")/comun.sh"
-for tool in xdotool xwininfo; do
+for tool in xdotool xwininfo xprop; do
     command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
 done
 
@@ -68,6 +68,10 @@ arrancar() {
         fail "la ventana del anfitrión no tiene a Zendral entre sus hijas"
     # Borderless, with the main window's client size.
     xwininfo -id "$z" | grep -q 'Width: 632' || fail "tamaño de la ventana incrustada"
+    # The program's icon at each size drawn, 16 to 256 px (what title and task bars show).
+    local iconos
+    iconos=$(xprop -len 2000000 -id "$z" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | sort -u | wc -l)
+    [ "$iconos" -eq 9 ] || fail "la ventana lleva el icono en $iconos tamaños, no en 9"
 }
 
 # importar: the timetable export; the file typed in the dialog names the destination folder.
