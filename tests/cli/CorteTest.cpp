@@ -6,6 +6,7 @@
 // temporary file; the copies never change.
 #include "Corte.h"
 
+#include "Cerrojos.h"
 #include "Cli.h"
 #include "Copias.h"
 #include "DbfTable.h"
@@ -20,6 +21,7 @@
 #include <limits>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace zendral::cli
 {
@@ -391,6 +393,46 @@ TEST_F(CorteTest, RestoreIsAllOrNothingAtEveryCall)
     ASSERT_EQ(Cli({"restaurar", "--dir", dir.string()}, &mensaje), 0) << mensaje;
     EXPECT_EQ(Leer(dir), antes);
     EXPECT_FALSE(copias::AvisoInterrumpido(dir));
+}
+
+// Two imports started together, into an empty directory and into a full one: one runs, the other
+// either runs after it or stops before it changes anything, saying that another run is going; the
+// tables are the new set whole, with no marker and no leftover.
+TEST_F(CorteTest, TwoImportsStartedTogetherTakeTurns)
+{
+    const fs::path entero = Nuevo("entero");
+    ASSERT_EQ(Cli(Importar(centro, entero)), 0);
+    const Conjunto despues = Leer(entero);
+#ifdef ZENDRAL_CORTE_EJECUTOR
+    const std::vector<std::string> programa = {ZENDRAL_CORTE_EJECUTOR, ZENDRAL_CORTE_EXE, "0"};
+#else
+    const std::vector<std::string> programa = {ZENDRAL_CORTE_EXE, "0"};
+#endif
+    const fs::path vacio = tmp / "vacio";
+    fs::create_directory(vacio);
+    for (const fs::path& dir : {vacio, Nuevo("lleno")}) {
+        SCOPED_TRACE(dir.string());
+        auto orden = programa;
+        for (const auto& a : Importar(centro, dir)) {
+            orden.push_back(a);
+        }
+        test::ToolOutput salidas[2];
+        std::thread otro([&] { salidas[1] = test::RunTool(orden); });
+        salidas[0] = test::RunTool(orden);
+        otro.join();
+        int bien = 0;
+        for (const auto& s : salidas) {
+            bien += s.ok;
+            if (!s.ok) {
+                EXPECT_NE(s.Text().find(kOtroRun), std::string::npos) << s.Text();
+            }
+        }
+        EXPECT_GE(bien, 1);
+        EXPECT_EQ(Leer(dir), despues);
+        EXPECT_FALSE(copias::AvisoInterrumpido(dir));
+        EXPECT_TRUE(test::Temporales(dir.string()).empty());
+        EXPECT_TRUE(test::Temporales((dir / "zendral").string()).empty());
+    }
 }
 
 } // namespace
