@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "CodePage.h"
+#include "LecturaAcotada.h"
 
 #include <optional>
 #include <system_error>
@@ -174,7 +175,10 @@ void WriteString(const std::filesystem::path& file, std::string_view section, st
 {
     std::error_code ec;
     const bool existe = std::filesystem::exists(file, ec);
-    const std::string antes = existe ? ReadWholeFile(file) : std::string();
+    // Velorin.ini takes a few hundred bytes: a file that is not a regular one, or one of more
+    // than 16 MB, is refused rather than read without end.
+    const std::string antes =
+        existe ? LeerArchivoAcotado(file, 16 * kMegabyte, file.string()) : std::string();
     WriteFileAtomically(file, SetValue(antes, section, key, value));
 }
 
