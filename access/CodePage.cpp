@@ -16,10 +16,15 @@ constexpr std::array<char16_t, 32> kHigh = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+// The byte of a code point, or -1 when windows-1252 has none: the C1 controls have none, the
+// five that stand for the undefined bytes in ToUtf8 included (as iconv has it).
 int ByteFor(char32_t cp)
 {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
         return static_cast<int>(cp);
+    }
+    if (cp < 0x100) {
+        return -1;
     }
     for (std::size_t i = 0; i < kHigh.size(); ++i) {
         if (kHigh[i] == cp) {
@@ -78,7 +83,12 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp)
     return len;
 }
 
-std::string FromUtf8(std::string_view utf8)
+namespace
+{
+
+bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+std::string Convert(std::string_view utf8, bool forTable)
 {
     std::string out;
     out.reserve(utf8.size());
@@ -90,12 +100,18 @@ std::string FromUtf8(std::string_view utf8)
             ++i;
             continue;
         }
-        const int b = ByteFor(cp);
+        const int b = forTable && IsControl(cp) ? -1 : ByteFor(cp);
         out += b < 0 ? '?' : static_cast<char>(b);
         i += len;
     }
     return out;
 }
+
+} // namespace
+
+std::string FromUtf8(std::string_view utf8) { return Convert(utf8, false); }
+
+std::string FromUtf8ForTable(std::string_view utf8) { return Convert(utf8, true); }
 
 std::string ToUtf8(std::string_view ansi)
 {

@@ -8,9 +8,16 @@
 namespace zendral::cp1252
 {
 
-// Converts UTF-8 to windows-1252. A code point that windows-1252 lacks becomes one '?'; so does
+// Converts UTF-8 to windows-1252, as iconv does, but never failing: a code point that
+// windows-1252 lacks becomes one '?', the C1 controls U+0080-U+009F included (U+0081, U+008D,
+// U+008F, U+0090 and U+009D too, though ToUtf8 gives them for the five undefined bytes); so does
 // each byte of a malformed UTF-8 sequence.
 std::string FromUtf8(std::string_view utf8);
+
+// The same for text that goes into a table, where every byte must be a character that any
+// windows-1252 reader decodes and that a text field can carry: every control character as well
+// (U+0000-U+001F, such as tab, line feed and carriage return, and U+007F) becomes one '?'.
+std::string FromUtf8ForTable(std::string_view utf8);
 
 // Decodes the UTF-8 sequence at s[i] into `cp`; returns its length, or 0 when it is malformed,
 // overlong, a surrogate or past U+10FFFF.

@@ -7,6 +7,7 @@
 #include "DbfFormat.h"
 #include "Decimal.h"
 #include "Error.h"
+#include "LecturaAcotada.h"
 #include "Mdx.h"
 #include "Sistema.h"
 
@@ -146,7 +147,8 @@ struct Table::Impl
             return;
         }
         try {
-            tags = mdx::ReadTags(ReadWholeFile(path), c.fields);
+            // A regular file no larger than dBase's own limit (2 GB); a FIFO is refused at once.
+            tags = mdx::ReadTags(LeerArchivoAcotado(path, 2048 * kMegabyte, path.string()), c.fields);
         } catch (const Error& e) {
             indexProblem = e.what();
         }

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "CodePage.h"
 #include "Error.h"
+#include "LecturaAcotada.h"
 #include "Sistema.h"
 
 #include <cerrno>
@@ -181,7 +182,10 @@ void Escribir(const std::filesystem::path& file, std::string_view section, std::
 {
     std::error_code ec;
     const bool existe = std::filesystem::exists(file, ec);
-    const std::string antes = existe ? ReadWholeFile(file) : std::string();
+    // Velorin.ini takes a few hundred bytes: a file that is not a regular one, or one of more
+    // than 16 MB, is refused rather than read without end.
+    const std::string antes =
+        existe ? LeerArchivoAcotado(file, 16 * kMegabyte, file.string()) : std::string();
     WriteFileAtomically(file, SetValue(antes, section, key, value));
 }
 
@@ -234,7 +238,7 @@ void WriteString(const std::filesystem::path& file, const std::filesystem::path&
             } else {
                 std::string antes;
                 if (std::filesystem::exists(file, ec)) {
-                    antes = ReadWholeFile(file);
+                    antes = LeerArchivoAcotado(file, 16 * kMegabyte, file.string());
                 }
                 CrearCarpetas(copia.parent_path());
                 WriteFileAtomically(copia, SetValue(antes, section, key, value));

@@ -22,7 +22,18 @@ enum class Apertura
     // Read and write, created here and now: fails with EEXIST when the name exists in any form,
     // a symbolic link included, which is never followed. For temporary files.
     CreaExclusiva,
+    // Read only, and the open itself never waits (on Linux, a FIFO without a writer would keep
+    // a plain open waiting for ever). For files that must be regular ones: the caller refuses
+    // anything else with Tamano before reading.
+    LecturaSinEspera,
 };
+
+// On Windows, other programs (antivirus scanners, the search indexer) open a file for a moment;
+// meanwhile opening, replacing or deleting it fails. Abrir, ReemplazoImpedido, Reemplazar and
+// Borrar wait such a hold out: a sharing or lock violation, or "access denied" on a file that
+// exists and may be changed, is tried again with growing pauses for about two seconds in all
+// before the call fails (EAGAIN for a file in use). Lock conflicts (Bloquear) are never waited
+// for: a lock is how another program says it holds a file. On Linux nothing holds a file so.
 
 // Opens `archivo` in binary mode, not inherited by child processes. Returns the descriptor, or
 // -1 with errno set.
@@ -84,9 +95,10 @@ int CrearDirectorio(const std::filesystem::path& directorio);
 // Failure injection for tests: when set, every call above that changes a file (an open that
 // creates or writes, a write, an emptying, a rename, a deletion, a clone, a new directory) first
 // calls `corte` with the call's name and the file it acts on (the new name for a rename; empty
-// for a call on an open file). A non-zero return makes the call fail with that errno value; the
-// function may also end the process, to stand for a crash at that point. The programs
-// themselves never set it.
+// for a call on an open file). A non-zero return makes the call fail with that errno value at
+// once, never waited out as a passing hold is (an injected EAGAIN stands for a hold that outlasted
+// the waiting); the function may also end the process, to stand for a crash at that point. The
+// programs themselves never set it.
 using Corte = int (*)(const char* llamada, const std::filesystem::path& archivo);
 void FijarCorte(Corte corte);
 

@@ -41,7 +41,7 @@ std::atomic<std::uint64_t> llamadasEscritura{0};
 
 int Abrir(const std::filesystem::path& archivo, Apertura apertura)
 {
-    if (apertura != Apertura::Lectura) {
+    if (apertura != Apertura::Lectura && apertura != Apertura::LecturaSinEspera) {
         SinSenalDeTamano();
         if (apertura != Apertura::LecturaEscritura && Cortado("open", archivo)) {
             return -1;
@@ -50,6 +50,18 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
     switch (apertura) {
     case Apertura::Lectura:
         return ::open(archivo.c_str(), O_RDONLY | O_CLOEXEC);
+    case Apertura::LecturaSinEspera: {
+        // With O_NONBLOCK a FIFO opens at once; a regular file gets blocking reads back.
+        const int fd = ::open(archivo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st = {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags >= 0) {
+                ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            }
+        }
+        return fd;
+    }
     case Apertura::LecturaEscritura:
         return ::open(archivo.c_str(), O_RDWR | O_CLOEXEC, 0666);
     case Apertura::LecturaEscrituraCrea:

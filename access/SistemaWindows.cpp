@@ -1,9 +1,11 @@
 #include "Sistema.h"
 #include "SistemaComun.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <initializer_list>
 #include <io.h>
 #include <utility>
 #include <windows.h>
@@ -84,6 +86,120 @@ bool Cortado(const char* llamada, const std::filesystem::path& archivo = {})
 
 DWORD Trozo(std::size_t tam) { return tam > 0x40000000u ? 0x40000000u : static_cast<DWORD>(tam); }
 
+// Other programs (antivirus scanners, the search indexer, backup and synchronisation tools) open
+// a file for a moment, most often just after it was written; meanwhile opening, renaming or
+// deleting it fails with a sharing or lock violation, or with "access denied". Such a failure is
+// tried again with growing pauses (25 ms, 50 ms, 75 ms, ...), about two seconds in all, as
+// SQLite's Windows layer does, and only then reported. A failure that the injection hook asks for
+// (FijarCorte) is reported at once: it stands for what is left after the waiting.
+class Reintentos
+{
+public:
+    // Whether the failed call is to be made again: `pasajero` tells that its error is one a
+    // passing hold gives, and time is left. Makes the pause before it returns true.
+    bool Otra(bool pasajero)
+    {
+        if (!pasajero || m_esperado >= kTotalMs) {
+            return false;
+        }
+        const DWORD pausa = std::min<DWORD>(kPasoMs * ++m_intentos, kTotalMs - m_esperado);
+        Sleep(pausa);
+        m_esperado += pausa;
+        return true;
+    }
+
+private:
+    static constexpr DWORD kPasoMs = 25;
+    static constexpr DWORD kTotalMs = 2000;
+    DWORD m_intentos = 0;
+    DWORD m_esperado = 0;
+};
+
+// What a name stands for when a call on it was refused.
+enum class Estado
+{
+    Ausente,     // nothing by that name
+    Carpeta,     // a directory
+    SoloLectura, // a read-only file
+    Normal,      // a file that may be written
+    Pendiente,   // unknown: a file being deleted, for one, whose attributes cannot be read
+};
+
+Estado EstadoDe(const std::filesystem::path& archivo)
+{
+    const DWORD atributos = GetFileAttributesW(archivo.c_str());
+    if (atributos == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Estado::Ausente
+                                                                              : Estado::Pendiente;
+    }
+    if ((atributos & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Estado::Carpeta;
+    }
+    return (atributos & FILE_ATTRIBUTE_READONLY) != 0 ? Estado::SoloLectura : Estado::Normal;
+}
+
+// Sharing and lock violations always come from another open of the file. "Access denied" does too
+// when the file exists and may be changed; for a directory, a read-only file (when it is to be
+// changed) or a missing file (so the directory itself refuses) it lasts, and is not waited out.
+bool Pasajero(DWORD error, const std::filesystem::path& archivo, bool cambia)
+{
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        return true;
+    }
+    if (error != ERROR_ACCESS_DENIED) {
+        return false;
+    }
+    const Estado estado = EstadoDe(archivo);
+    return estado == Estado::Normal || estado == Estado::Pendiente ||
+           (estado == Estado::SoloLectura && !cambia);
+}
+
+// The same for a rename: "access denied" lasts when the source is missing or a directory, or the
+// target a directory or a read-only file.
+bool RenombradoPasajero(DWORD error, const std::filesystem::path& origen,
+                        const std::filesystem::path& destino)
+{
+    if (error != ERROR_ACCESS_DENIED) {
+        return Pasajero(error, destino, true);
+    }
+    const Estado o = EstadoDe(origen);
+    const Estado d = EstadoDe(destino);
+    return o != Estado::Ausente && o != Estado::Carpeta && d != Estado::Carpeta && d != Estado::SoloLectura;
+}
+
+// Whether an open of `archivo` without FILE_SHARE_DELETE stands now, looked at once. Opening for
+// deletion is refused while any other open of the file does not share deletion.
+bool SinCompartirBorrado(const std::filesystem::path& archivo, DWORD& error)
+{
+    const HANDLE h =
+        CreateFileW(archivo.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(h);
+    error = ERROR_SUCCESS;
+    return false;
+}
+
+// The errno of a rename or deletion that still fails after the waiting: Windows answers "access
+// denied" when the target of a rename, or a file being deleted, is open elsewhere; told as the
+// file being in use, as the sharing violation of the other cases is.
+int ErrnoDeCambio(DWORD error, std::initializer_list<const std::filesystem::path*> archivos)
+{
+    if (error == ERROR_ACCESS_DENIED) {
+        for (const std::filesystem::path* archivo : archivos) {
+            DWORD ignorado = 0;
+            if (SinCompartirBorrado(*archivo, ignorado)) {
+                return EAGAIN;
+            }
+        }
+    }
+    return Errno(error);
+}
+
 } // namespace
 
 int Abrir(const std::filesystem::path& archivo, Apertura apertura)
@@ -93,6 +209,7 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
     int modo = _O_BINARY | _O_NOINHERIT;
     switch (apertura) {
     case Apertura::Lectura:
+    case Apertura::LecturaSinEspera: // no open waits here
         acceso = GENERIC_READ;
         modo |= _O_RDONLY;
         break;
@@ -114,16 +231,25 @@ int Abrir(const std::filesystem::path& archivo, Apertura apertura)
         modo |= _O_RDWR;
         break;
     }
-    if (apertura != Apertura::Lectura && apertura != Apertura::LecturaEscritura && Cortado("open", archivo)) {
+    if (apertura != Apertura::Lectura && apertura != Apertura::LecturaSinEspera &&
+        apertura != Apertura::LecturaEscritura && Cortado("open", archivo)) {
         return -1;
     }
     // Sharing everything, deletion and renaming included, as POSIX files do: exclusion comes from
-    // the locks alone.
-    const HANDLE h =
-        CreateFileW(archivo.c_str(), acceso, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    creacion, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return Falla();
+    // the locks alone. A passing hold by another program is waited out (see Reintentos).
+    Reintentos reintentos;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (;;) {
+        h = CreateFileW(archivo.c_str(), acceso, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, creacion, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            break;
+        }
+        const DWORD error = GetLastError();
+        if (!reintentos.Otra(Pasajero(error, archivo, (acceso & GENERIC_WRITE) != 0))) {
+            errno = Errno(error);
+            return -1;
+        }
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), modo);
     if (fd < 0) {
@@ -271,30 +397,38 @@ bool MismoArchivo(const std::filesystem::path& a, const std::filesystem::path& b
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-// Opening for deletion is refused while any other open of the file does not share deletion.
+// A hold that outlasts the waiting (see Reintentos) forbids the replacement; a passing one does
+// not.
 bool ReemplazoImpedido(const std::filesystem::path& archivo)
 {
-    const HANDLE h =
-        CreateFileW(archivo.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return GetLastError() == ERROR_SHARING_VIOLATION;
+    Reintentos reintentos;
+    DWORD error = ERROR_SUCCESS;
+    while (SinCompartirBorrado(archivo, error)) {
+        if (!reintentos.Otra(true)) {
+            return true;
+        }
     }
-    CloseHandle(h);
     return false;
 }
 
 // The target must not be open anywhere, this process included: the run's lock on a table is let
 // go just before its replacement and taken again on the new file (Cerrojos.cpp). The source may
-// be open, as every file is opened sharing deletion.
+// be open, as every file is opened sharing deletion. A passing hold on either is waited out.
 int Reemplazar(const std::filesystem::path& origen, const std::filesystem::path& destino)
 {
     if (Cortado("rename", destino)) {
         return -1;
     }
-    return MoveFileExW(origen.c_str(), destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : Falla();
+    Reintentos reintentos;
+    while (
+        !MoveFileExW(origen.c_str(), destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        if (!reintentos.Otra(RenombradoPasajero(error, origen, destino))) {
+            errno = ErrnoDeCambio(error, {&origen, &destino});
+            return -1;
+        }
+    }
+    return 0;
 }
 
 int Borrar(const std::filesystem::path& archivo)
@@ -302,11 +436,18 @@ int Borrar(const std::filesystem::path& archivo)
     if (Cortado("unlink", archivo)) {
         return -1;
     }
-    if (DeleteFileW(archivo.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
-        GetLastError() == ERROR_PATH_NOT_FOUND) {
-        return 0;
+    Reintentos reintentos;
+    while (!DeleteFileW(archivo.c_str())) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return 0;
+        }
+        if (!reintentos.Otra(Pasajero(error, archivo, true))) {
+            errno = ErrnoDeCambio(error, {&archivo});
+            return -1;
+        }
     }
-    return Falla();
+    return 0;
 }
 
 int Clonar(int origen, int destino)

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "CodePage.h"
 #include "Error.h"
+#include "LecturaAcotada.h"
 
 #include <cassert>
 #include <climits>
@@ -43,6 +44,9 @@ struct BufferFree
 
 // No network, no entity substitution, no DTD loading and libxml2's default size limits.
 constexpr int kParseOptions = XML_PARSE_NONET;
+
+// The largest file load() reads: GestIB's centre documents take a few megabytes.
+constexpr std::uint64_t kMaxDocumento = 256 * kMegabyte;
 
 std::string_view View(const xmlChar* s)
 {
@@ -503,7 +507,9 @@ Document Document::load(const std::filesystem::path& file)
     if (type == std::filesystem::file_type::directory) {
         throw Error("No se puede leer " + shown + ": es una carpeta, no un archivo XML");
     }
-    return loadMemory(ReadWholeFile(file), shown);
+    // Only a regular file is read (a FIFO would keep the read waiting, a device such as /dev/zero
+    // would never end), and no more than any centre document can be.
+    return loadMemory(LeerArchivoAcotado(file, kMaxDocumento, shown), shown);
 }
 
 Document Document::loadMemory(std::string_view contents, const std::string& name)
@@ -629,8 +635,8 @@ std::string AttributeText(const Node& element, std::string_view name)
     if (!value) {
         return {};
     }
-    const std::string ansi = cp1252::FromUtf8(*value);
-    return std::string(cp1252::Trim(ansi));
+    // Trimmed first, so that blanks and line breaks at the ends go rather than become "?".
+    return cp1252::FromUtf8ForTable(cp1252::Trim(*value));
 }
 
 } // namespace zendral::xml

@@ -80,6 +80,8 @@ public:
     // Parses a file. UTF-8, UTF-16 with a byte-order mark and any encoding the document declares
     // are understood. Nothing is fetched from the network and no external DTD or entity is
     // loaded. A document that is not well-formed throws Error naming the file, line and column.
+    // Only a regular file of at most 256 MB is read: anything else (a FIFO, a device) is refused
+    // with an Error naming it, without waiting.
     static Document load(const std::filesystem::path& file);
     // The same for a document held in memory; `name` stands for the file in messages.
     static Document loadMemory(std::string_view contents, const std::string& name);
@@ -109,8 +111,9 @@ private:
 };
 
 // Attribute text as the import stages read it: the value trimmed of characters up to and
-// including the blank at both ends and converted to windows-1252. An absent attribute reads as
-// empty text.
+// including the blank at both ends and converted to windows-1252 as tables store text
+// (cp1252::FromUtf8ForTable: a control character left inside, such as a line feed written &#10;,
+// becomes "?"). An absent attribute reads as empty text.
 std::string AttributeText(const Node& element, std::string_view name);
 
 } // namespace zendral::xml

@@ -1,6 +1,5 @@
 #include "Cli.h"
 
-#include "AtomicFile.h"
 #include "CodePage.h"
 #include "ComprobarCentro.h"
 #include "ConsolePrompter.h"
@@ -10,6 +9,7 @@
 #include "Exportacion.h"
 #include "Importacion.h"
 #include "Informe.h"
+#include "LecturaAcotada.h"
 #include "MemoriaCursos.h"
 #include "Mensajes.h"
 #include "Sistema.h"
@@ -111,10 +111,12 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
     return op;
 }
 
+// False only when nothing is there by that name: anything else that is not a regular file (a
+// folder, a FIFO, a device) is refused by the load itself, with a message that names it.
 bool Existe(const std::filesystem::path& archivo)
 {
     std::error_code ec;
-    return std::filesystem::is_regular_file(archivo, ec);
+    return std::filesystem::exists(archivo, ec);
 }
 
 int Cursos(const Opciones& op, std::ostream& out, std::ostream& err)
@@ -129,13 +131,21 @@ int Cursos(const Opciones& op, std::ostream& out, std::ostream& err)
 }
 
 // The courses file's rows, then the answers remembered for the document's centre: the file wins
-// for the courses it names. A memory that cannot be read is left out and told in `aviso`.
+// for the courses it names. A memory that cannot be read is left out and told in `aviso`. The
+// file's answers that are not stored as given are told in `avisosArchivo`, when given (the run
+// itself tells those of the remembered answers).
 std::vector<csv::FilaCurso> Respuestas(const Opciones& op, const std::filesystem::path& workDir,
-                                       const xml::Document& documento, std::optional<Aviso>& aviso)
+                                       const xml::Document& documento, std::optional<Aviso>& aviso,
+                                       ListaAvisos* avisosArchivo)
 {
     std::vector<csv::FilaCurso> filas;
     if (op.cursos) {
-        filas = csv::LeerCursosCsv(ReadWholeFile(*op.cursos), op.cursos->filename().string());
+        // A regular file of at most 16 MB: a FIFO or a device is refused without waiting.
+        filas = csv::LeerCursosCsv(LeerArchivoAcotado(*op.cursos, csv::kTamanoMaximo, op.cursos->string()),
+                                   op.cursos->filename().string());
+        if (avisosArchivo != nullptr) {
+            csv::AsignarCursos(LeerCursos(documento), filas, avisosArchivo);
+        }
     }
     if (!op.sinMemoria) {
         try {
@@ -186,7 +196,8 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
     auto documento = xml::Document::load(op.archivo);
     const auto cursos = LeerCursos(documento);
     std::optional<Aviso> avisoMemoria;
-    const auto filas = Respuestas(op, workDir, documento, avisoMemoria);
+    ListaAvisos avisosArchivo;
+    const auto filas = Respuestas(op, workDir, documento, avisoMemoria, &avisosArchivo);
     const auto niveles = csv::AsignarCursos(cursos, filas);
     bool faltan = false;
     for (std::size_t i = 0; i < cursos.size(); ++i) {
@@ -228,7 +239,9 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
         out << "  " << tabla << ": " << registros << (registros == 1 ? " registro" : " registros") << "\n";
     }
     NombrarInforme(importacion.informe(), out);
-    return Avisar(importacion.avisos(), op.estricto, err);
+    ListaAvisos avisos = importacion.avisos();
+    avisos.Agregar(avisosArchivo);
+    return Avisar(avisos, op.estricto, err);
 }
 
 int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
@@ -241,12 +254,16 @@ int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
     const auto documento = xml::Document::load(op.archivo);
     const auto cursos = LeerCursos(documento);
     std::optional<Aviso> avisoMemoria;
-    const auto niveles = csv::AsignarCursos(cursos, Respuestas(op, workDir, documento, avisoMemoria));
+    // Every answer as the import would store it, the file's and the remembered ones.
+    ListaAvisos avisosRespuestas;
+    const auto niveles = csv::AsignarCursos(cursos, Respuestas(op, workDir, documento, avisoMemoria, nullptr),
+                                            &avisosRespuestas);
 
     ListaAvisos avisos = ComprobarDocumento(documento);
     if (avisoMemoria) {
         avisos.Agregar(*avisoMemoria);
     }
+    avisos.Agregar(avisosRespuestas);
     // CURSOST as the import would leave it. A course without an answer yet gets one in the
     // dialog, so it stands here for any answer; what is checked is the rest.
     std::vector<RegistroCurso> cursost;

@@ -95,7 +95,7 @@ std::string Nombrar(const char* elemento, const xml::Node& nodo, std::size_t pos
 {
     const std::string codi = Original(nodo, "codi").value_or("");
     if (!codi.empty()) {
-        return std::string(elemento) + " " + codi;
+        return std::string(elemento) + " " + TextoVisible(codi);
     }
     return std::string(elemento) + " n.º " + std::to_string(posicion) + sufijo;
 }
@@ -172,28 +172,31 @@ private:
             if (!original) {
                 continue;
             }
-            const std::string guardado = cp1252::FromUtf8(*original);
+            // As AttributeText gives it to the stages: a character windows-1252 lacks or a
+            // control character becomes "?".
+            const std::string guardado = cp1252::FromUtf8ForTable(*original);
+            const std::string valor = TextoVisible(*original);
             const bool esCodigo = a.anchoCodigo > 0;
             if (cp1252::ToUtf8(guardado) != *original) {
                 std::string detalle = "se guarda como " + Comillas(cp1252::ToUtf8(guardado));
                 if (esCodigo) {
                     detalle += "; con este código GestIB no reconocerá el elemento";
                 }
-                m_avisos.Agregar({TipoAviso::Conversion, s.tabla, nombre, a.campo, *original, detalle});
+                m_avisos.Agregar({TipoAviso::Conversion, s.tabla, nombre, a.campo, valor, detalle});
             }
             if (!esCodigo) {
                 continue;
             }
             const std::string almacenado(cp1252::Left(guardado, a.anchoCodigo));
             if (guardado.size() > a.anchoCodigo) {
-                m_avisos.Agregar({TipoAviso::Recorte, s.tabla, nombre, a.campo, *original,
+                m_avisos.Agregar({TipoAviso::Recorte, s.tabla, nombre, a.campo, valor,
                                   Recorte(s, a, guardado, almacenado)});
             }
             // Codes that only become equal when cut are told by the cut warning.
             if (std::string(a.nombre) == "codi" && !guardado.empty()) {
                 const auto [it, nuevo] = vistos.emplace(guardado, lugar);
                 if (!nuevo) {
-                    m_avisos.Agregar({TipoAviso::Repetido, s.tabla, nombre, a.campo, *original,
+                    m_avisos.Agregar({TipoAviso::Repetido, s.tabla, nombre, a.campo, valor,
                                       "el mismo código que " + it->second +
                                           ": la exportación solo reconocerá el primero"});
                 }
@@ -259,7 +262,7 @@ private:
             if (lista.empty()) {
                 orden.push_back(curso);
             }
-            lista.push_back(Original(materia, "codi").value_or(""));
+            lista.push_back(TextoVisible(Original(materia, "codi").value_or("")));
         }
         for (const std::string& curso : orden) {
             const auto& materias = sinGrupo[curso];

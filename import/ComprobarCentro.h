@@ -26,7 +26,9 @@ struct RegistroCurso
 std::vector<RegistroCurso> LeerCursost(const std::filesystem::path& workDir);
 
 // Warnings that the document alone decides: missing sections, characters windows-1252 cannot
-// hold, codes cut to their field, repeated GestIB codes and subjects whose course has no group.
+// hold or a table cannot carry (control characters, stored as "?"), codes cut to their field,
+// repeated GestIB codes and subjects whose course has no group. Values are shown with
+// TextoVisible.
 ListaAvisos ComprobarDocumento(const xml::Document& doc);
 
 // Warnings that the level and course answers decide, with CURSOST as `cursost` holds it: courses

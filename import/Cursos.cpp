@@ -303,7 +303,7 @@ bool ModeloCursos::setData(const QModelIndex& index, const QVariant& value, int 
             m_tabla.Edit();
         }
         dbf::Field campo = m_tabla.FieldByName(kCampos[columna]);
-        campo.SetAsString(cp1252::FromUtf8(texto.toStdString()));
+        campo.SetAsString(cp1252::FromUtf8ForTable(texto.toStdString()));
         m_filas[fila][columna] = DesdeTabla(campo.AsString());
         emit dataChanged(index, index);
     });

@@ -106,7 +106,7 @@ namespace
 
 std::string Clave(std::string_view codiUtf8)
 {
-    return std::string(cp1252::Left(cp1252::Trim(cp1252::FromUtf8(codiUtf8)), 20));
+    return std::string(cp1252::Left(cp1252::FromUtf8ForTable(cp1252::Trim(codiUtf8)), 20));
 }
 
 } // namespace
@@ -173,8 +173,20 @@ std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos)
 }
 
 std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
-                                      const std::vector<FilaCurso>& filas)
+                                      const std::vector<FilaCurso>& filas, ListaAvisos* avisos)
 {
+    // A value that does not go into the table as given is named by the code-page warning.
+    const auto guardar = [&](const CursoDocumento& curso, const char* campo, const std::string& valor,
+                             std::size_t ancho) {
+        const std::string guardado = cp1252::FromUtf8ForTable(valor);
+        std::string almacenado(cp1252::Left(guardado, ancho));
+        if (avisos != nullptr && cp1252::ToUtf8(guardado) != valor) {
+            avisos->Agregar({TipoAviso::Conversion, "CURSOST",
+                             "CURS " + TextoVisible(cp1252::ToUtf8(curso.codi)), campo, TextoVisible(valor),
+                             "se guarda como «" + cp1252::ToUtf8(almacenado) + "»"});
+        }
+        return almacenado;
+    };
     std::unordered_map<std::string, const FilaCurso*> porCodigo;
     for (const auto& fila : filas) {
         porCodigo.try_emplace(Clave(fila.codi), &fila);
@@ -185,8 +197,8 @@ std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
         NivelCurso nc;
         if (const auto it = porCodigo.find(std::string(cp1252::Left(curso.codi, 20)));
             it != porCodigo.end()) {
-            nc.nivel = cp1252::Left(cp1252::FromUtf8(it->second->nivel), 5);
-            nc.curso = cp1252::Left(cp1252::FromUtf8(it->second->curso), 3);
+            nc.nivel = guardar(curso, "NIVEL", it->second->nivel, 5);
+            nc.curso = guardar(curso, "CURSO", it->second->curso, 3);
         }
         resultado.push_back(std::move(nc));
     }

@@ -2,7 +2,9 @@
 
 #include "ControlCursos.h"
 #include "Importacion.h"
+#include "LecturaAcotada.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +25,10 @@ struct FilaCurso
 
 inline constexpr const char* kCabecera = "CODI;DESCRIPCIO;NIVEL;CURSO";
 
+// The largest courses file read, the remembered answers' one included: a centre's courses take a
+// few kilobytes.
+inline constexpr std::uint64_t kTamanoMaximo = 16 * kMegabyte;
+
 // The records of a ";"-separated UTF-8 text, each a list of fields; a leading byte-order mark
 // is skipped and empty lines are left out. Throws Error naming `nombre` and the line when the
 // text is not valid UTF-8 or a quote is left open.
@@ -38,11 +44,13 @@ std::vector<FilaCurso> LeerCursosCsv(std::string_view texto, const std::string& 
 std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos);
 
 // Level and course number for each course of the document, in document order, as they are
-// stored in CURSOST (windows-1252, cut to 5 and 3). A row's CODI matches a course's code after
-// the same text rules (trimmed, windows-1252, cut to 20); the first matching row wins. A course
-// without a row gets empty values.
+// stored in CURSOST (windows-1252 as tables store text, so a control character becomes "?"; cut
+// to 5 and 3). A row's CODI matches a course's code after the same text rules (trimmed,
+// windows-1252, cut to 20); the first matching row wins. A course without a row gets empty
+// values. A level or course number that is not stored as given (a character windows-1252 lacks,
+// a control character) adds a code-page warning to `avisos`, when given.
 using zendral::NivelCurso;
 std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
-                                      const std::vector<FilaCurso>& filas);
+                                      const std::vector<FilaCurso>& filas, ListaAvisos* avisos = nullptr);
 
 } // namespace zendral::csv

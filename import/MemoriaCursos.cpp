@@ -7,6 +7,7 @@
 #include "Error.h"
 #include "Importacion.h"
 #include "Informe.h"
+#include "LecturaAcotada.h"
 
 #include <map>
 #include <utility>
@@ -36,7 +37,9 @@ std::vector<Respuesta> Leer(const std::filesystem::path& workDir)
         return {};
     }
     const std::string nombre = TextoRuta(archivo);
-    const auto registros = csv::LeerRegistrosCsv(ReadWholeFile(archivo), nombre);
+    // A regular file only: a FIFO or a device by that name is refused without waiting.
+    const auto registros =
+        csv::LeerRegistrosCsv(LeerArchivoAcotado(archivo, csv::kTamanoMaximo, nombre), nombre);
     if (registros.empty() || registros.front().size() != 5 || registros.front()[0] != "CENTRE") {
         throw Error("El archivo " + nombre + " no empieza con la cabecera " + kCabecera);
     }
@@ -98,7 +101,7 @@ std::size_t Aplicar(const std::filesystem::path& workDir, const xml::Document& d
                                                  "; no se ha usado ningún nivel ni curso recordado"));
         return 0;
     }
-    const auto niveles = csv::AsignarCursos(LeerCursos(doc), filas);
+    const auto niveles = csv::AsignarCursos(LeerCursos(doc), filas, &avisos);
     std::size_t recordados = 0;
     for (const auto& n : niveles) {
         recordados += n.nivel.empty() && n.curso.empty() ? 0 : 1;

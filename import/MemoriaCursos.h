@@ -35,7 +35,8 @@ struct Respuesta
 std::filesystem::path Archivo(const std::filesystem::path& workDir);
 
 // Every remembered answer, in file order; none when the file does not exist. Throws Error when
-// it cannot be read, is not UTF-8 or has a wrong header or row.
+// it cannot be read, is not a regular file (a FIFO or a device is refused without waiting), is
+// larger than csv::kTamanoMaximo, is not UTF-8 or has a wrong header or row.
 std::vector<Respuesta> Leer(const std::filesystem::path& workDir);
 
 // The answers of one centre as rows of a courses file, for csv::AsignarCursos.
@@ -47,7 +48,8 @@ void Guardar(const std::filesystem::path& workDir, const std::vector<Respuesta>&
 
 // Before the level/course dialog: fills CURSOST's levels and course numbers from the answers
 // remembered for the document's centre. Courses without one stay empty; a table without any is not
-// touched. A memory that cannot be read becomes a warning. Returns how many courses got an answer.
+// touched. A memory that cannot be read becomes a warning, and so does an answer that is not stored
+// as given (see csv::AsignarCursos). Returns how many courses got an answer.
 std::size_t Aplicar(const std::filesystem::path& workDir, const xml::Document& doc, Prompter& prompter,
                     ListaAvisos& avisos);
 

@@ -1,6 +1,9 @@
 #include "Avisos.h"
 
+#include "CodePage.h"
+
 #include <algorithm>
+#include <cstdio>
 
 namespace zendral
 {
@@ -47,6 +50,31 @@ std::string Aviso::Linea() const
     }
     linea += "«" + valor + "»: " + detalle;
     return linea;
+}
+
+std::string TextoVisible(std::string_view utf8)
+{
+    std::string texto;
+    texto.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t cp = 0;
+        const std::size_t len = cp1252::DecodeUtf8(utf8, i, cp);
+        if (len == 0) {
+            // Not UTF-8: the byte stands for itself, as the code page would show it.
+            texto += cp1252::ToUtf8(utf8.substr(i, 1));
+            ++i;
+            continue;
+        }
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+            char referencia[12];
+            std::snprintf(referencia, sizeof referencia, "&#x%X;", static_cast<unsigned>(cp));
+            texto += referencia;
+        } else {
+            texto.append(utf8.substr(i, len));
+        }
+        i += len;
+    }
+    return texto;
 }
 
 void ListaAvisos::Agregar(const ListaAvisos& otros)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,12 +34,17 @@ struct Aviso
     std::string tabla;    // the table affected, or empty
     std::string elemento; // the element: its GestIB code, or its position when it has none
     std::string campo;    // the field affected, or empty
-    std::string valor;    // the value concerned, as the document gives it
+    std::string valor;    // the value concerned, as the document gives it (see TextoVisible)
     std::string detalle;  // what happened to it
 
     // One line: "<kind>: TABLA.CAMPO, <element>, «valor»: <detail>".
     std::string Linea() const;
 };
+
+// UTF-8 text as a warning shows a value the user gave: each control character (a line feed, a
+// tab, U+0081...) written as the XML character reference that stands for it ("&#xA;"), so that
+// the warning stays on one line and says what the value holds.
+std::string TextoVisible(std::string_view utf8);
 
 class ListaAvisos
 {

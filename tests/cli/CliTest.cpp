@@ -8,15 +8,23 @@
 #include "Velorin.h"
 #include "VelorinSim.h"
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace zendral::cli
 {
@@ -435,6 +443,163 @@ TEST_F(CliTest, TablesAndTimetableAreByteForByteAsBeforeTheWarnings)
         }
     }
 }
+
+// ---- Input that cannot be stored safely, or read without end ---------------------------------
+
+// The command run with a limit: a run that waits on a FIFO or reads a device without end stops
+// the whole test program, rather than hanging it.
+Salida ConLimite(const std::vector<std::string>& args)
+{
+    auto run = std::async(std::launch::async, [args] { return Ejecutar(args); });
+    if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        std::fprintf(stderr, "zendral-cli %s did not end within 20 s: the test program stops\n",
+                     args[0].c_str());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    return run.get();
+}
+
+// A character reference to a code point windows-1252 leaves undefined is stored as "?" and named
+// by the code-page warning: independent readers decode every table.
+TEST_F(CliTest, UndefinedCodePointIsStoredAsQuestionMarkWithAWarning)
+{
+    std::string texto = test::ReadFile(kSamples / "centre.xml");
+    const std::string materia = "descripcio=\"Educació física\"";
+    ASSERT_NE(texto.find(materia), std::string::npos);
+    texto.replace(texto.find(materia), materia.size(), "descripcio=\"Educaci&#x8D; f&#10;ísica\"");
+    const auto centre = dir.write("centre.xml", texto);
+    const auto s = Ejecutar(Exportar(centre, {"--cursos", (kSamples / "cursos.csv").string()}));
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_NE(s.err.find("Aviso: Caracteres que Velorin no puede guardar: ASIGNOMT.NOMBRE, MATERIA "),
+              std::string::npos)
+        << s.err;
+    EXPECT_NE(s.err.find(", «Educaci&#x8D; f&#xA;ísica»: se guarda como «Educaci? f?ísica»\n"),
+              std::string::npos)
+        << s.err;
+    bool vista = false;
+    for (const std::string& registro : test::DbfRead(work / "ASIGNOMT.DBF").records) {
+        vista = vista || registro.find("|Educaci? f?ísica|") != std::string::npos;
+    }
+    EXPECT_TRUE(vista);
+    EXPECT_FALSE(test::DbfRead(work / "MATIB.DBF").records.empty());
+}
+
+// Line breaks and tabs in the courses file's level and course number: "?" and a warning, from the
+// run and from the check alike.
+TEST_F(CliTest, ControlCharactersInTheCoursesFileAreStoredAsQuestionMarks)
+{
+    const auto csv =
+        dir.write("cursos.csv", "CODI;DESCRIPCIO;NIVEL;CURSO\n23510;x;\"E\nS\";1\n23511;x;ESO;\"\t2\"\n"
+                                "23512;x;ESO;3\n23513;x;ESO;4\n23520;x;BAT;1\n23521;x;BAT;2\n");
+    const std::string nivel = "Aviso: Caracteres que Velorin no puede guardar: CURSOST.NIVEL, CURS 23510, "
+                              "«E&#xA;S»: se guarda como «E?S»\n";
+    const std::string curso = "Aviso: Caracteres que Velorin no puede guardar: CURSOST.CURSO, CURS 23511, "
+                              "«&#x9;2»: se guarda como «?2»\n";
+    auto s = Ejecutar(
+        {"comprobar", (kSamples / "centre.xml").string(), "--dir", work.string(), "--cursos", csv.string()});
+    EXPECT_EQ(s.codigo, 0) << s.err;
+    EXPECT_NE(s.out.find(nivel), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find(curso), std::string::npos) << s.out;
+    s = Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", csv.string()}));
+    ASSERT_EQ(s.codigo, 0) << s.err;
+    EXPECT_NE(s.err.find(nivel), std::string::npos) << s.err;
+    EXPECT_NE(s.err.find(curso), std::string::npos) << s.err;
+    const auto cursos = test::DbfRead(work / "CURSOST.DBF").records;
+    ASSERT_EQ(cursos.size(), 6u);
+    EXPECT_EQ(cursos[0].substr(cursos[0].size() - 6), "|E?S|1") << cursos[0];
+    EXPECT_EQ(cursos[1].substr(cursos[1].size() - 7), "|ESO|?2") << cursos[1];
+}
+
+// The courses file is read only when it is a regular file of at most 16 MB; nothing is touched
+// otherwise.
+TEST_F(CliTest, CoursesFileThatIsNoRegularFileOrTooLargeIsRefused)
+{
+    const fs::path grande = dir / "grande.csv";
+    {
+        std::ofstream out(grande, std::ios::binary);
+        out << "CODI;DESCRIPCIO;NIVEL;CURSO\n";
+        out << std::string(16 * 1024 * 1024, 'x');
+    }
+    for (const std::string orden : {"exportar", "comprobar"}) {
+        const auto s = ConLimite(
+            {orden, (kSamples / "centre.xml").string(), "--dir", work.string(), "--cursos", grande.string()});
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_EQ(s.err, "No se puede leer el archivo " + grande.string() +
+                             ": es demasiado grande (más de 16 MB)\n");
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+    const auto s = ConLimite(Exportar(kSamples / "centre.xml", {"--cursos", dir.path().string()}));
+    EXPECT_EQ(s.codigo, 1);
+    EXPECT_EQ(s.err, "No se puede leer el archivo " + dir.path().string() +
+                         ": es una carpeta, no un archivo normal\n");
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+#ifndef _WIN32
+TEST_F(CliTest, FifoOrDeviceAsCoursesFileIsRefusedWithoutWaiting)
+{
+    const fs::path fifo = dir / "cursos.csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string orden : {"exportar", "comprobar"}) {
+        SCOPED_TRACE(orden);
+        auto s = ConLimite(
+            {orden, (kSamples / "centre.xml").string(), "--dir", work.string(), "--cursos", fifo.string()});
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_EQ(s.err, "No se puede leer el archivo " + fifo.string() +
+                             ": es una tubería (FIFO), no un archivo normal\n");
+        s = ConLimite(
+            {orden, (kSamples / "centre.xml").string(), "--dir", work.string(), "--cursos", "/dev/zero"});
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_EQ(s.err, "No se puede leer el archivo /dev/zero: es un dispositivo, no un archivo normal\n");
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+}
+
+TEST_F(CliTest, FifoAsTheDocumentIsRefusedWithoutWaiting)
+{
+    const fs::path fifo = dir / "centre.xml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string error =
+        "No se puede leer el archivo " + fifo.string() + ": es una tubería (FIFO), no un archivo normal\n";
+    for (const std::string orden : {"exportar", "comprobar", "cursos"}) {
+        SCOPED_TRACE(orden);
+        std::vector<std::string> args = {orden, fifo.string()};
+        if (orden != "cursos") {
+            args.insert(args.end(), {"--dir", work.string(), "--cursos", (kSamples / "cursos.csv").string()});
+        }
+        const auto s = ConLimite(args);
+        EXPECT_EQ(s.codigo, 1);
+        EXPECT_EQ(s.err, error);
+        EXPECT_TRUE(s.out.empty()) << s.out;
+        EXPECT_TRUE(fs::is_empty(work));
+    }
+}
+
+// A FIFO where the remembered answers are kept is not read: a warning names it, the import goes
+// on with the courses file, and the FIFO stays as it is.
+TEST_F(CliTest, FifoAsTheRememberedAnswersIsNotReadNorReplaced)
+{
+    fs::create_directory(work / "zendral");
+    const fs::path fifo = work / "zendral" / "cursos.csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string aviso = "Aviso: Niveles y cursos recordados: «" + fifo.string() +
+                              "»: no se ha podido leer: No se puede leer el archivo " + fifo.string() +
+                              ": es una tubería (FIFO), no un archivo normal; no se ha usado ningún nivel ni "
+                              "curso recordado\n";
+    auto s = ConLimite({"comprobar", (kSamples / "centre.xml").string(), "--dir", work.string(), "--cursos",
+                        (kSamples / "cursos.csv").string()});
+    EXPECT_EQ(s.codigo, 0) << s.err;
+    EXPECT_NE(s.out.find(aviso), std::string::npos) << s.out;
+    s = ConLimite(Exportar(kSamples / "centre.xml", {"--cursos", (kSamples / "cursos.csv").string()}));
+    EXPECT_EQ(s.codigo, 0) << s.err;
+    EXPECT_NE(s.err.find(aviso), std::string::npos) << s.err;
+    EXPECT_NE(s.err.find("no se han podido guardar los niveles y cursos de este centro"), std::string::npos)
+        << s.err;
+    EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+    EXPECT_EQ(test::DbfRead(work / "GRUPOST.DBF").records.size(), 15u);
+}
+#endif
 
 TEST_F(CliTest, MissingWorkingDirectoryIsAnError)
 {

@@ -64,6 +64,16 @@ std::vector<RegistroCurso> Respondido(const xml::Document& doc, const std::strin
     return r;
 }
 
+// A value shown in a warning keeps to one line and says what it holds: each control character as
+// the character reference that writes it.
+TEST(AvisosTest, ValuesShowControlCharactersAsCharacterReferences)
+{
+    EXPECT_EQ(TextoVisible("Àvila € 😀"), "Àvila € 😀");
+    EXPECT_EQ(TextoVisible("a\nb\r\tc"), "a&#xA;b&#xD;&#x9;c");
+    EXPECT_EQ(TextoVisible(std::string("\0\x7F", 2) + "\xC2\x8D\xC2\x85"), "&#x0;&#x7F;&#x8D;&#x85;");
+    EXPECT_EQ(TextoVisible("a\xE9"), "aé");
+}
+
 TEST(ComprobarCentroTest, CleanDocumentGivesNoWarning)
 {
     const auto doc = Doc(Centre(kLimpio));

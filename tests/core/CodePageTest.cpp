@@ -24,7 +24,9 @@ TEST(CodePageTest, FromUtf8)
         {"0x80-0x9F", "€‚ƒ„…†‡ˆ‰Š‹ŒŽ‘’“”•–—˜™š›œžŸ",
          "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E"
          "\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F"},
-        {"undefined bytes as C1", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D", "\x81\x8D\x8F\x90\x9D"},
+        // ToUtf8 gives these five for the undefined bytes, but windows-1252 has no character for
+        // them (iconv refuses them): one "?" each, never the raw byte.
+        {"undefined bytes as C1", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D", "?????"},
         {"C1 without a byte", "\xC2\x80\xC2\x85", "??"},
         {"unmappable", "Łódź",
          "?\xF3"
@@ -53,6 +55,7 @@ TEST(CodePageTest, ToUtf8)
     EXPECT_EQ(ToUtf8("\xA0\xFF"), "\xC2\xA0ÿ");
 }
 
+// Every defined byte comes back from its UTF-8 form; the five undefined ones come back as "?".
 TEST(CodePageTest, EveryByteRoundTrips)
 {
     for (int b = 0; b < 256; ++b) {
@@ -60,8 +63,36 @@ TEST(CodePageTest, EveryByteRoundTrips)
         const std::string ansi(1, static_cast<char>(b));
         const std::string utf8 = ToUtf8(ansi);
         EXPECT_EQ(utf8.size(), b < 0x80 ? 1u : (b >= 0x80 && b < 0xA0 && utf8[0] == '\xE2') ? 3u : 2u);
-        EXPECT_EQ(FromUtf8(utf8), ansi);
+        const bool undefined = b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+        EXPECT_EQ(FromUtf8(utf8), undefined ? "?" : ansi);
+        EXPECT_EQ(FromUtf8ForTable(utf8), undefined || b < 0x20 || b == 0x7F ? "?" : ansi);
     }
+}
+
+// Text for a table: what FromUtf8 gives, and every control character as one "?" too.
+TEST(CodePageTest, FromUtf8ForTable)
+{
+    const struct
+    {
+        const char* label;
+        std::string utf8;
+        std::string ansi;
+    } cases[] = {
+        {"plain", "Àvila € “x”", "\xC0vila \x80 \x93x\x94"},
+        {"line breaks and tab", "a\nb\r\nc\td", "a?b??c?d"},
+        {"other C0 controls and DEL", std::string("\0\x01\x1B\x1F\x7F", 5), "?????"},
+        {"C1 controls", "\xC2\x80\xC2\x85\xC2\x9F", "???"},
+        {"undefined code points", "x\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9Dy", "x?????y"},
+        {"one per code point", "a😀\n", "a??"},
+        {"malformed", "a\xC3", "a?"},
+        {"blank and no-break space stay", " \xC2\xA0 ", " \xA0 "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(FromUtf8ForTable(c.utf8), c.ansi);
+    }
+    // FromUtf8 keeps the C0 controls, which windows-1252 has (as iconv does).
+    EXPECT_EQ(FromUtf8("a\nb\tc\x7F"), "a\nb\tc\x7F");
 }
 
 TEST(CodePageTest, UpperAndEqualsNoCase)

@@ -6,15 +6,27 @@
 #include "DbfRead.h"
 #include "DbfTable.h"
 #include "Error.h"
+#include "ExternalTool.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
+#include "Sistema.h"
 #include "Tablas.h"
 #include "TempDir.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace zendral
 {
@@ -583,6 +595,201 @@ TEST_F(ImportacionTest, StageErrorPutsTheTablesOfBeforeBack)
     EXPECT_THROW(Imp().BExportarClick(), Error);
     EXPECT_FALSE(fs::exists(work / "GRUPOST.DBF"));
 }
+
+// ---- Input that cannot be stored safely -------------------------------------------------------
+
+// A code point windows-1252 leaves undefined, and a control character left inside a text (written
+// as a character reference: literal ones in an attribute read as blanks), are stored as one "?"
+// each and named by the code-page warning; blanks and line breaks at the ends are trimmed as
+// before. Every table reads back as windows-1252 in an independent reader.
+TEST_F(ImportacionTest, UndefinedCodePointsAndControlCharactersAreStoredAsQuestionMarks)
+{
+    prompter.dialogos = {Mostrar{{{"ESO", "1"}}, Mostrar::Fin::Aceptar}};
+    const std::string centre =
+        Centre(Materias({{"M&#x8D;1", "C1", "Mates&#x81;&#x8F;&#x90;&#x9D;", "MAT"},
+                         {"M&#10;2", "C1", "Llengua&#9;i&#13;literatura", "L&#x85;EN"},
+                         {"&#10; M3&#9;", "C1", "Hist&#xC3;&#x7F;ria&#x85;", "HIS"}}) +
+               "<PLACES><PLACA codi=\"P&#13;&#10;1\" descripcio=\"Joan&#9;Pons\" curta=\"JP\"/></PLACES>"
+               "<CURSOS><CURS codi=\"C1\" descripcio=\"Primer&#10;curs\"><GRUP codi=\"G&#x8D;1\" "
+               "nom=\"A&#9;\"/></CURS></CURSOS>");
+    ASSERT_EQ(Imp().ImportarDocumento(xml::Document::loadMemory(centre, "centre.xml")), FinRun::Completado);
+    EXPECT_EQ(Filas("ASIGNOMT", {"CODI", "NOMBRE", "CODLARGO"}),
+              (Lista{"M?1|Mates????|MAT", "M?2|Llengua?i?literatura|L?EN", "M3|HistÃ?ria?|HIS"}));
+    EXPECT_EQ(Filas("PROFT", {"CODI", "NOMBRE"}), (Lista{"P??1|Joan?Pons"}));
+    EXPECT_EQ(Filas("CURSOST", {"CODI", "DESCRIPCIO"}), (Lista{"C1|Primer?curs"}));
+    EXPECT_EQ(Filas("GRUPOST", {"CODI", "GRUPO"}), (Lista{"G?1|A"}));
+    // An independent reader decodes every table as windows-1252 (it refuses the five undefined
+    // bytes) and finds no control character in any text.
+    for (const char* tabla : {"ASIGNOMT", "PROFT", "CURSOST", "GRUPOST", "MATIB", "ASIGT"}) {
+        SCOPED_TRACE(tabla);
+        const test::DbfReadTable leida = test::DbfRead(work / (std::string(tabla) + ".DBF"));
+        EXPECT_FALSE(leida.records.empty());
+        for (const std::string& registro : leida.records) {
+            EXPECT_EQ(registro.find("\\n"), std::string::npos) << registro;
+            for (const char c : registro) {
+                EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << registro;
+            }
+        }
+    }
+
+    // Each changed value is named once, as the document gives it.
+    std::vector<std::string> conversion;
+    for (const Aviso& a : importacion.avisos()) {
+        if (a.tipo == TipoAviso::Conversion) {
+            conversion.push_back(a.Linea());
+        }
+    }
+    const std::string cabeza = "Caracteres que Velorin no puede guardar: ";
+    EXPECT_EQ(
+        conversion,
+        (Lista{cabeza + "ASIGNOMT.CODI, MATERIA M&#x8D;1, «M&#x8D;1»: se guarda como «M?1»; con este "
+                        "código GestIB no reconocerá el elemento",
+               cabeza + "ASIGNOMT.NOMBRE, MATERIA M&#x8D;1, «Mates&#x81;&#x8F;&#x90;&#x9D;»: se guarda "
+                        "como «Mates????»",
+               cabeza + "ASIGNOMT.CODI, MATERIA M&#xA;2, «M&#xA;2»: se guarda como «M?2»; con este "
+                        "código GestIB no reconocerá el elemento",
+               cabeza + "ASIGNOMT.NOMBRE, MATERIA M&#xA;2, «Llengua&#x9;i&#xD;literatura»: se guarda "
+                        "como «Llengua?i?literatura»",
+               cabeza + "ASIGNOMT.CODLARGO, MATERIA M&#xA;2, «L&#x85;EN»: se guarda como «L?EN»",
+               cabeza + "ASIGNOMT.NOMBRE, MATERIA M3, «HistÃ&#x7F;ria&#x85;»: se guarda como «HistÃ?ria?»",
+               cabeza + "PROFT.CODI, PLACA P&#xD;&#xA;1, «P&#xD;&#xA;1»: se guarda como «P??1»; con este "
+                        "código GestIB no reconocerá el elemento",
+               cabeza + "PROFT.NOMBRE, PLACA P&#xD;&#xA;1, «Joan&#x9;Pons»: se guarda como «Joan?Pons»",
+               cabeza + "CURSOST.DESCRIPCIO, CURS C1, «Primer&#xA;curs»: se guarda como «Primer?curs»",
+               cabeza + "GRUPOST.CODI, GRUP G&#x8D;1, «G&#x8D;1»: se guarda como «G?1»; con este "
+                        "código GestIB no reconocerá el elemento"}));
+}
+
+// ---- Passing holds on a new file (Windows) --------------------------------------------------
+
+// Holds, from a helper process ("hold-file", SistemaTest.cpp), the new file a run is about to put
+// in place of `tabla`, just before the rename: as a scanner or the indexer opens a freshly
+// written file. The new file is the one beside the table whose name holds the table's.
+struct Retener
+{
+    fs::path directorio;
+    std::string tabla;
+    int ms = 0;
+    fs::path listo;
+    fs::path retenido;
+    std::unique_ptr<test::HelperProcess> proceso;
+};
+Retener* g_retener = nullptr;
+
+int RetenerAlReemplazar(const char* llamada, const fs::path& archivo)
+{
+    Retener& r = *g_retener;
+    // The table itself, not its copy in zendral/copias/.
+    if (r.proceso || std::string(llamada) != "rename" || archivo.parent_path() != r.directorio ||
+        !cp1252::EqualsNoCase(archivo.filename().string(), r.tabla)) {
+        return 0;
+    }
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(archivo.parent_path(), ec)) {
+        const std::string nombre = cp1252::Upper(e.path().filename().string());
+        if (nombre != r.tabla && nombre.find(r.tabla) != std::string::npos) {
+            r.retenido = e.path();
+        }
+    }
+    if (r.retenido.empty()) {
+        ADD_FAILURE() << "no new file beside " << archivo;
+        return 0;
+    }
+    r.proceso = std::make_unique<test::HelperProcess>(
+        "hold-file", std::vector<std::string>{test::ArgumentOf(r.retenido), "sin-borrado",
+                                              std::to_string(r.ms), test::ArgumentOf(r.listo)});
+    EXPECT_EQ(test::WaitForFile(r.listo), "K") << "the helper could not open " << r.retenido;
+    return 0;
+}
+
+// The tables and indexes of the directory, with their bytes.
+std::map<std::string, std::string> Tablas(const fs::path& work)
+{
+    std::map<std::string, std::string> tablas;
+    for (const auto& e : fs::directory_iterator(work)) {
+        const std::string ext = cp1252::Upper(e.path().extension().string());
+        if (e.is_regular_file() && (ext == ".DBF" || ext == ".MDX")) {
+            tablas[e.path().filename().string()] = test::ReadFile(e.path());
+        }
+    }
+    return tablas;
+}
+
+// A new table held for a moment (300 ms) is waited out and the run ends well. Held for long (10
+// s) it is refused as a table in use, with every table as it was; on Linux an open holds nothing
+// back and the run ends well.
+TEST_F(ImportacionTest, NewTableHeldByAnotherProgramIsWaitedOutOrRefused)
+{
+    const std::string otro = Centre(Materias({{"N1", "C1", "Natura", "NAT"}, {"N2", "C1", "Música", "MUS"}}) +
+                                    "<CURSOS><CURS codi=\"C1\" descripcio=\"U\"><GRUP codi=\"G1\" "
+                                    "nom=\"A\"/></CURS></CURSOS>");
+    prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
+    ASSERT_EQ(Imp().ImportarDocumento(xml::Document::loadMemory(Centre(kLineas), "centre.xml")),
+              FinRun::Completado);
+    for (const int ms : {300, 10000}) {
+        SCOPED_TRACE(ms);
+        const auto antes = Tablas(work);
+        const bool nuevo = ms == 300;
+        Retener r{work, "ASIGNOMT.DBF", ms, dir / ("listo-" + std::to_string(ms)), {}, nullptr};
+        g_retener = &r;
+        sistema::FijarCorte(&RetenerAlReemplazar);
+        prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
+        std::string error;
+        const auto desde = std::chrono::steady_clock::now();
+        try {
+            EXPECT_EQ(
+                Imp().ImportarDocumento(xml::Document::loadMemory(nuevo ? otro : Centre(kLineas), "c.xml")),
+                FinRun::Completado);
+        } catch (const Error& e) {
+            error = e.what();
+        }
+        const double segundos =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - desde).count();
+        sistema::FijarCorte(nullptr);
+        g_retener = nullptr;
+        EXPECT_TRUE(r.proceso) << "the run renamed no new ASIGNOMT.DBF";
+#ifdef _WIN32
+        if (!nuevo) {
+            EXPECT_EQ(error, "No se puede guardar la tabla ASIGNOMT: está en uso por otro programa");
+            EXPECT_GT(segundos, 1.5);
+            EXPECT_TRUE(Tablas(work) == antes) << "a table changed";
+            // The helper still holds its file: a later run must not find that name.
+            r.proceso.reset();
+            if (!r.retenido.empty()) {
+                sistema::Borrar(r.retenido);
+            }
+            continue;
+        }
+#endif
+        EXPECT_EQ(error, "");
+        EXPECT_LT(segundos, 60.0);
+        EXPECT_EQ(Columna("ASIGNOMT", "CODI"),
+                  nuevo ? (Lista{"N1", "N2"}) : (Lista{"M1", "M2", "M3", "M4", "GU"}));
+        if (r.proceso) {
+            r.proceso->Kill();
+        }
+    }
+}
+
+// ---- Files that are not regular ones (Linux: FIFOs) ------------------------------------------
+
+#ifndef _WIN32
+// A FIFO chosen as the centre document is no file to convert: said as a missing file, at once.
+TEST_F(ImportacionTest, FifoChosenAsTheDocumentIsRefusedWithoutWaiting)
+{
+    const fs::path fifo = dir / "centre.xml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    prompter.archivo = fifo;
+    auto run = std::async(std::launch::async, [&] { return Imp().BExportarClick(); });
+    if (run.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        std::fprintf(stderr, "the run waits on a FIFO: stopped\n");
+        std::_Exit(1);
+    }
+    EXPECT_EQ(run.get(), FinRun::SinArchivo);
+    EXPECT_EQ(prompter.mensajes, Lista{msg::kNoExisteArchivo});
+    EXPECT_TRUE(fs::is_empty(work));
+}
+#endif
 
 TEST(ConvertirHoras, AcceptsEitherDecimalSeparator)
 {

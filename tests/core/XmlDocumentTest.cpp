@@ -4,6 +4,7 @@
 #include "Corte.h"
 #include "Error.h"
 #include "ExternalTool.h"
+#include "LecturaAcotada.h"
 #include "TempDir.h"
 
 #include <cerrno>
@@ -11,10 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <libxml/encoding.h>
+#include <libxml/tree.h>
 #include <string>
 #include <tuple>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #include <utility>
@@ -183,7 +188,10 @@ TEST(XmlDocumentTest, AttributeValuesResolveReferencesAndNormalizeBlanks)
         {"&#233;&#xE9;&#x20AC;&#8220;", "éé€“", "\xE9\xE9\x80\x93"},
         // Literal blanks in an attribute read as spaces; character references keep them.
         {"a\tb\nc", "a b c", "a b c"},
-        {"a&#9;b&#10;c&#13;", "a\tb\nc\r", "a\tb\nc"},
+        // Control characters left inside go into tables as "?" (the ones at the ends are trimmed).
+        {"a&#9;b&#10;c&#13;", "a\tb\nc\r", "a?b?c"},
+        // So does a code point windows-1252 leaves undefined, or any other C1 control.
+        {"&#x8D;x&#x81;&#x85;", "\xC2\x8Dx\xC2\x81\xC2\x85", "?x??"},
         {"", "", ""},
         {"  \t ", "    ", ""},
         {" x ", " x ", "x"},
@@ -340,6 +348,86 @@ TEST(XmlDocumentTest, FileErrorsNameTheFileInSpanish)
             EXPECT_EQ(std::string(e.what()), message);
         }
     }
+}
+
+// Only a regular file is read: anything else is refused at once, naming it (Windows has no
+// FIFO; a device is refused there as here).
+TEST(XmlDocumentTest, FilesThatAreNotRegularAreRefusedWithoutWaiting)
+{
+    TempDir dir;
+    std::vector<std::pair<std::filesystem::path, std::string>> cases;
+#ifdef _WIN32
+    // Named by no status: the open itself tells it is no disk file.
+    try {
+        LeerArchivoAcotado("NUL", kMegabyte, "NUL");
+        ADD_FAILURE() << "NUL read";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "No se puede leer el archivo NUL: no es un archivo normal");
+    }
+#else
+    const auto fifo = dir / "centre.xml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    cases.emplace_back(fifo, "No se puede leer el archivo " + fifo.string() +
+                                 ": es una tubería (FIFO), no un archivo normal");
+    cases.emplace_back("/dev/zero",
+                       "No se puede leer el archivo /dev/zero: es un dispositivo, no un archivo normal");
+#endif
+    for (const auto& [file, message] : cases) {
+        SCOPED_TRACE(file);
+        auto load = std::async(std::launch::async, [file = file] {
+            try {
+                Document::load(file);
+            } catch (const Error& e) {
+                return std::string(e.what());
+            }
+            return std::string("sin error");
+        });
+        if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            std::fprintf(stderr, "Document::load waits on %s: stopped\n", file.string().c_str());
+            std::_Exit(1);
+        }
+        EXPECT_EQ(load.get(), message);
+    }
+}
+
+// Writing windows-1252 converts alike on Linux (libxml2 through iconv) and on Windows (our own
+// handler): tab, line breaks and every character of the code page as its byte; a code point it
+// lacks, the five that stand for its undefined bytes included, is refused by the handler (libxml2
+// then writes a character reference).
+TEST(XmlDocumentTest, Windows1252WritesAlikeWithAndWithoutIconv)
+{
+    // Loading a document registers our handler where libxml2 has none.
+    (void)Document::loadMemory("<CENTRE/>", "centre.xml");
+    xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler("windows-1252");
+    ASSERT_NE(handler, nullptr);
+    const auto encode = [&](const std::string& utf8) {
+        xmlBufferPtr in = xmlBufferCreate();
+        xmlBufferPtr out = xmlBufferCreate();
+        xmlBufferAdd(in, reinterpret_cast<const xmlChar*>(utf8.data()), static_cast<int>(utf8.size()));
+        const int result = xmlCharEncOutFunc(handler, out, in);
+        std::string bytes(reinterpret_cast<const char*>(xmlBufferContent(out)),
+                          static_cast<std::size_t>(xmlBufferLength(out)));
+        xmlBufferFree(in);
+        xmlBufferFree(out);
+        return std::to_string(result < 0 ? result : 0) + ":" + bytes;
+    };
+    std::string every;
+    for (int b = 0x01; b <= 0xFF; ++b) {
+        if (b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D) {
+            every += static_cast<char>(b);
+        }
+    }
+    EXPECT_EQ(encode(cp1252::ToUtf8(every)), "0:" + every);
+    EXPECT_EQ(encode("a\tb\r\nc"), "0:a\tb\r\nc");
+    for (const char* undefined : {"\xC2\x81", "\xC2\x8D", "\xC2\x8F", "\xC2\x90", "\xC2\x9D"}) {
+        char reference[16];
+        std::snprintf(reference, sizeof reference, "&#%d;", static_cast<unsigned char>(undefined[1]));
+        EXPECT_EQ(encode(std::string("x") + undefined + "y"), std::string("0:x") + reference + "y")
+            << reference;
+    }
+    EXPECT_EQ(encode("Łódź"), "0:&#321;\xF3"
+                              "d&#378;");
+    xmlCharEncCloseFunc(handler);
 }
 
 Document BuildHorari()
