@@ -5,6 +5,7 @@
 #include "CodePage.h"
 #include "DbfFormat.h"
 #include "Error.h"
+#include "LecturaAcotada.h"
 #include "Mdx.h"
 #include "Sistema.h"
 
@@ -140,7 +141,7 @@ Copia Leer(const fs::path& carpeta)
     }
     std::string texto;
     try {
-        texto = ReadWholeFile(desc);
+        texto = LeerArchivoAcotado(desc, kMegabyte, desc.string());
     } catch (const Error& e) {
         c.defecto = e.what();
         return c;
@@ -335,7 +336,7 @@ std::optional<MarcaLeida> LeerMarca(const fs::path& dir)
     }
     MarcaLeida m;
     try {
-        for (const auto& [clave, valor] : Claves(ReadWholeFile(marca))) {
+        for (const auto& [clave, valor] : Claves(LeerArchivoAcotado(marca, kMegabyte, marca.string()))) {
             if (clave == "proceso") {
                 m.proceso = valor;
             } else if (clave == "inicio") {
@@ -471,7 +472,7 @@ void Comprobar(const Copia& copia)
             throw Error(inicio + "falta el índice " + kIndice + " que anuncia la tabla MATIB");
         }
         try {
-            const std::string bytes = ReadWholeFile(indice);
+            const std::string bytes = LeerArchivoAcotado(indice, 2048 * kMegabyte, indice.string());
             dbf::mdx::ReadTags(bytes, c.fields);
             // The index names its table in its header.
             if (bytes.size() < 20 || std::string(bytes.data() + 4, 16).substr(0, 5) != "MATIB" ||

@@ -107,6 +107,194 @@ TEST(SistemaTest, OpenThatForbidsReplacingATableStopsARunBeforeItStarts)
     EXPECT_EQ(test::ReadFile(tabla), "tabla");
 }
 
+// ---- Passing holds (Windows) -----------------------------------------------------------------
+
+// A helper process that holds a file open as another program would, then lets it go and ends.
+// Its arguments: the file; "nada" to share nothing (no other open, rename or deletion) or
+// "sin-borrado" to share reading and writing but not deletion (as scanners and most programs
+// open files); how many milliseconds; and the file where it writes "K" once it holds the file
+// ("E" when it could not open it). On Linux an open forbids nothing.
+int HoldFile(const std::vector<std::string>& args)
+{
+    const fs::path archivo = test::PathArgument(args.at(0));
+    const int ms = std::stoi(args.at(2));
+#ifdef _WIN32
+    const DWORD compartir = args.at(1) == "nada" ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const HANDLE h = CreateFileW(archivo.c_str(), GENERIC_READ, compartir, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool abierto = h != INVALID_HANDLE_VALUE;
+#else
+    const int fd = ::open(archivo.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool abierto = fd >= 0;
+#endif
+    std::ofstream(test::PathArgument(args.at(3)), std::ios::binary) << (abierto ? 'K' : 'E');
+    if (!abierto) {
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+#ifdef _WIN32
+    CloseHandle(h);
+#else
+    ::close(fd);
+#endif
+    return 0;
+}
+[[maybe_unused]] const bool kHoldFile = test::RegisterHelper("hold-file", HoldFile);
+
+// Holds `archivo` from another process for `ms` milliseconds from the moment it is made; killed,
+// if still holding, when it goes.
+class Retencion
+{
+public:
+    Retencion(const fs::path& archivo, const std::string& modo, int ms)
+        : m_listo(archivo.parent_path() / ("listo-" + std::to_string(++s_cuenta)))
+        , m_proceso("hold-file",
+                    {test::ArgumentOf(archivo), modo, std::to_string(ms), test::ArgumentOf(m_listo)})
+    {
+        EXPECT_EQ(test::WaitForFile(m_listo), "K") << "the helper could not open " << archivo;
+    }
+    ~Retencion()
+    {
+        m_proceso.Kill();
+        std::error_code ec;
+        fs::remove(m_listo, ec);
+    }
+    int Esperar() { return m_proceso.Wait(); }
+
+private:
+    static inline int s_cuenta = 0;
+    fs::path m_listo;
+    test::HelperProcess m_proceso;
+};
+
+double Segundos(std::chrono::steady_clock::time_point desde)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - desde).count();
+}
+
+// A scanner or the indexer opening a freshly written file for a moment does not make opening,
+// replacing or deleting it fail: the call waits the hold out.
+TEST(SistemaTest, PassingHoldIsWaitedOut)
+{
+    test::TempDir dir;
+    for (const char* modo : {"nada", "sin-borrado"}) {
+        SCOPED_TRACE(modo);
+        const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
+        const fs::path tabla = dir.write("TABLA.DBF", "tabla");
+        if (std::string(modo) == "nada") {
+            // Opening: refused while the hold shares nothing.
+            Retencion r(nuevo, modo, 300);
+            const int fd = Abrir(nuevo, Apertura::LecturaEscritura);
+            EXPECT_GE(fd, 0) << errno;
+            Cerrar(fd);
+        }
+        {
+            // Replacing with a held file.
+            Retencion r(nuevo, modo, 300);
+            EXPECT_EQ(Reemplazar(nuevo, tabla), 0) << errno;
+            EXPECT_EQ(test::ReadFile(tabla), "nuevo");
+        }
+        {
+            // Replacing a held file.
+            dir.write("NUEVO.DBF", "otro");
+            Retencion r(tabla, modo, 300);
+            EXPECT_FALSE(ReemplazoImpedido(tabla));
+            EXPECT_EQ(Reemplazar(nuevo, tabla), 0) << errno;
+            EXPECT_EQ(test::ReadFile(tabla), "otro");
+        }
+        {
+            Retencion r(tabla, modo, 300);
+            EXPECT_EQ(Borrar(tabla), 0) << errno;
+            EXPECT_FALSE(fs::exists(tabla));
+        }
+    }
+}
+
+// A hold that lasts is refused after about two seconds, as a file in use, with nothing changed.
+// On Linux an open holds nothing back.
+TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
+{
+    test::TempDir dir;
+    const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
+    const fs::path tabla = dir.write("TABLA.DBF", "tabla");
+    {
+        Retencion r(nuevo, "nada", 10000);
+        auto desde = std::chrono::steady_clock::now();
+        const int fd = Abrir(nuevo, Apertura::LecturaEscritura);
+#ifdef _WIN32
+        EXPECT_EQ(fd, -1);
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_GT(Segundos(desde), 1.5);
+        EXPECT_LT(Segundos(desde), 6.0);
+#else
+        EXPECT_GE(fd, 0);
+        EXPECT_LT(Segundos(desde), 1.0);
+#endif
+        if (fd >= 0) {
+            Cerrar(fd);
+        }
+#ifdef _WIN32
+        desde = std::chrono::steady_clock::now();
+        EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_GT(Segundos(desde), 1.5);
+        EXPECT_EQ(Borrar(nuevo), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_EQ(test::ReadFile(tabla), "tabla");
+#endif
+    }
+    EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
+    {
+        // The target held without sharing deletion: Windows answers "access denied", told as a
+        // file in use all the same.
+        Retencion r(tabla, "sin-borrado", 10000);
+#ifdef _WIN32
+        EXPECT_TRUE(ReemplazoImpedido(tabla));
+        EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_EQ(Borrar(tabla), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        EXPECT_EQ(test::ReadFile(tabla), "tabla");
+        EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
+#else
+        EXPECT_FALSE(ReemplazoImpedido(tabla));
+        EXPECT_EQ(Reemplazar(nuevo, tabla), 0);
+        EXPECT_EQ(test::ReadFile(tabla), "nuevo");
+#endif
+    }
+}
+
+// What lasts on its own is not waited for: a folder, a missing file (a read-only file neither, but
+// Wine run as root lets it be written). An injected failure is reported at once too, EAGAIN
+// included, so fault sweeps stay fast.
+TEST(SistemaTest, LastingRefusalsAndInjectedFailuresAreNotWaitedFor)
+{
+    test::TempDir dir;
+    const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
+    const fs::path tabla = dir.write("TABLA.DBF", "tabla");
+    fs::create_directory(dir / "CARPETA");
+    auto desde = std::chrono::steady_clock::now();
+    EXPECT_EQ(Abrir(dir / "CARPETA", Apertura::LecturaEscritura), -1);
+    EXPECT_EQ(Abrir(dir / "FALTA.DBF", Apertura::Lectura), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(Reemplazar(dir / "FALTA.DBF", tabla), -1);
+    EXPECT_EQ(Borrar(dir / "FALTA.DBF"), 0);
+    EXPECT_LT(Segundos(desde), 1.0);
+    for (const int err : {EAGAIN, EACCES}) {
+        test::FalloInyectado fallo(err);
+        desde = std::chrono::steady_clock::now();
+        EXPECT_EQ(Abrir(nuevo, Apertura::LecturaEscrituraCrea), -1);
+        EXPECT_EQ(errno, err);
+        EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
+        EXPECT_EQ(errno, err);
+        EXPECT_EQ(Borrar(nuevo), -1);
+        EXPECT_EQ(errno, err);
+        EXPECT_LT(Segundos(desde), 0.5);
+    }
+    EXPECT_EQ(test::ReadFile(tabla), "tabla");
+    EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
+}
+
 // Velorin.ini under Program Files has Windows' copy for Velorin in the user's VirtualStore, under
 // the same path without the drive; elsewhere it has none. Run with a LOCALAPPDATA of the test's
 // own, and with the failure hook for the rights a user lacks there (Wine has none to lack).
@@ -162,193 +350,7 @@ TEST(SistemaTest, VirtualStoreCopyOfFilesUnderProgramFiles)
 #else
     EXPECT_EQ(CopiaVirtualizada("/opt/Velorin/Velorin.ini"), fs::path());
 #endif
-    // ---- Passing holds (Windows) -----------------------------------------------------------------
-
-    // A helper process that holds a file open as another program would, then lets it go and ends.
-    // Its arguments: the file; "nada" to share nothing (no other open, rename or deletion) or
-    // "sin-borrado" to share reading and writing but not deletion (as scanners and most programs
-    // open files); how many milliseconds; and the file where it writes "K" once it holds the file
-    // ("E" when it could not open it). On Linux an open forbids nothing.
-    int HoldFile(const std::vector<std::string>& args)
-    {
-        const fs::path archivo = test::PathArgument(args.at(0));
-        const int ms = std::stoi(args.at(2));
-#ifdef _WIN32
-        const DWORD compartir = args.at(1) == "nada" ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
-        const HANDLE h = CreateFileW(archivo.c_str(), GENERIC_READ, compartir, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        const bool abierto = h != INVALID_HANDLE_VALUE;
-#else
-        const int fd = ::open(archivo.c_str(), O_RDONLY | O_CLOEXEC);
-        const bool abierto = fd >= 0;
-#endif
-        std::ofstream(test::PathArgument(args.at(3)), std::ios::binary) << (abierto ? 'K' : 'E');
-        if (!abierto) {
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-#ifdef _WIN32
-        CloseHandle(h);
-#else
-        ::close(fd);
-#endif
-        return 0;
-    }
-    [[maybe_unused]] const bool kHoldFile = test::RegisterHelper("hold-file", HoldFile);
-
-    // Holds `archivo` from another process for `ms` milliseconds from the moment it is made; killed,
-    // if still holding, when it goes.
-    class Retencion
-    {
-    public:
-        Retencion(const fs::path& archivo, const std::string& modo, int ms)
-            : m_listo(archivo.parent_path() / ("listo-" + std::to_string(++s_cuenta)))
-            , m_proceso("hold-file",
-                        {test::ArgumentOf(archivo), modo, std::to_string(ms), test::ArgumentOf(m_listo)})
-        {
-            EXPECT_EQ(test::WaitForFile(m_listo), "K") << "the helper could not open " << archivo;
-        }
-        ~Retencion()
-        {
-            m_proceso.Kill();
-            std::error_code ec;
-            fs::remove(m_listo, ec);
-        }
-        int Esperar() { return m_proceso.Wait(); }
-
-    private:
-        static inline int s_cuenta = 0;
-        fs::path m_listo;
-        test::HelperProcess m_proceso;
-    };
-
-    double Segundos(std::chrono::steady_clock::time_point desde)
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - desde).count();
-    }
-
-    // A scanner or the indexer opening a freshly written file for a moment does not make opening,
-    // replacing or deleting it fail: the call waits the hold out.
-    TEST(SistemaTest, PassingHoldIsWaitedOut)
-    {
-        test::TempDir dir;
-        for (const char* modo : {"nada", "sin-borrado"}) {
-            SCOPED_TRACE(modo);
-            const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
-            const fs::path tabla = dir.write("TABLA.DBF", "tabla");
-            if (std::string(modo) == "nada") {
-                // Opening: refused while the hold shares nothing.
-                Retencion r(nuevo, modo, 300);
-                const int fd = Abrir(nuevo, Apertura::LecturaEscritura);
-                EXPECT_GE(fd, 0) << errno;
-                Cerrar(fd);
-            }
-            {
-                // Replacing with a held file.
-                Retencion r(nuevo, modo, 300);
-                EXPECT_EQ(Reemplazar(nuevo, tabla), 0) << errno;
-                EXPECT_EQ(test::ReadFile(tabla), "nuevo");
-            }
-            {
-                // Replacing a held file.
-                dir.write("NUEVO.DBF", "otro");
-                Retencion r(tabla, modo, 300);
-                EXPECT_FALSE(ReemplazoImpedido(tabla));
-                EXPECT_EQ(Reemplazar(nuevo, tabla), 0) << errno;
-                EXPECT_EQ(test::ReadFile(tabla), "otro");
-            }
-            {
-                Retencion r(tabla, modo, 300);
-                EXPECT_EQ(Borrar(tabla), 0) << errno;
-                EXPECT_FALSE(fs::exists(tabla));
-            }
-        }
-    }
-
-    // A hold that lasts is refused after about two seconds, as a file in use, with nothing changed.
-    // On Linux an open holds nothing back.
-    TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
-    {
-        test::TempDir dir;
-        const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
-        const fs::path tabla = dir.write("TABLA.DBF", "tabla");
-        {
-            Retencion r(nuevo, "nada", 10000);
-            auto desde = std::chrono::steady_clock::now();
-            const int fd = Abrir(nuevo, Apertura::LecturaEscritura);
-#ifdef _WIN32
-            EXPECT_EQ(fd, -1);
-            EXPECT_EQ(errno, EAGAIN);
-            EXPECT_GT(Segundos(desde), 1.5);
-            EXPECT_LT(Segundos(desde), 6.0);
-#else
-            EXPECT_GE(fd, 0);
-            EXPECT_LT(Segundos(desde), 1.0);
-#endif
-            if (fd >= 0) {
-                Cerrar(fd);
-            }
-#ifdef _WIN32
-            desde = std::chrono::steady_clock::now();
-            EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
-            EXPECT_EQ(errno, EAGAIN);
-            EXPECT_GT(Segundos(desde), 1.5);
-            EXPECT_EQ(Borrar(nuevo), -1);
-            EXPECT_EQ(errno, EAGAIN);
-            EXPECT_EQ(test::ReadFile(tabla), "tabla");
-#endif
-        }
-        EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
-        {
-            // The target held without sharing deletion: Windows answers "access denied", told as a
-            // file in use all the same.
-            Retencion r(tabla, "sin-borrado", 10000);
-#ifdef _WIN32
-            EXPECT_TRUE(ReemplazoImpedido(tabla));
-            EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
-            EXPECT_EQ(errno, EAGAIN);
-            EXPECT_EQ(Borrar(tabla), -1);
-            EXPECT_EQ(errno, EAGAIN);
-            EXPECT_EQ(test::ReadFile(tabla), "tabla");
-            EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
-#else
-            EXPECT_FALSE(ReemplazoImpedido(tabla));
-            EXPECT_EQ(Reemplazar(nuevo, tabla), 0);
-            EXPECT_EQ(test::ReadFile(tabla), "nuevo");
-#endif
-        }
-    }
-
-    // What lasts on its own is not waited for: a folder, a missing file (a read-only file neither, but
-    // Wine run as root lets it be written). An injected failure is reported at once too, EAGAIN
-    // included, so fault sweeps stay fast.
-    TEST(SistemaTest, LastingRefusalsAndInjectedFailuresAreNotWaitedFor)
-    {
-        test::TempDir dir;
-        const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
-        const fs::path tabla = dir.write("TABLA.DBF", "tabla");
-        fs::create_directory(dir / "CARPETA");
-        auto desde = std::chrono::steady_clock::now();
-        EXPECT_EQ(Abrir(dir / "CARPETA", Apertura::LecturaEscritura), -1);
-        EXPECT_EQ(Abrir(dir / "FALTA.DBF", Apertura::Lectura), -1);
-        EXPECT_EQ(errno, ENOENT);
-        EXPECT_EQ(Reemplazar(dir / "FALTA.DBF", tabla), -1);
-        EXPECT_EQ(Borrar(dir / "FALTA.DBF"), 0);
-        EXPECT_LT(Segundos(desde), 1.0);
-        for (const int err : {EAGAIN, EACCES}) {
-            test::FalloInyectado fallo(err);
-            desde = std::chrono::steady_clock::now();
-            EXPECT_EQ(Abrir(nuevo, Apertura::LecturaEscrituraCrea), -1);
-            EXPECT_EQ(errno, err);
-            EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
-            EXPECT_EQ(errno, err);
-            EXPECT_EQ(Borrar(nuevo), -1);
-            EXPECT_EQ(errno, err);
-            EXPECT_LT(Segundos(desde), 0.5);
-        }
-        EXPECT_EQ(test::ReadFile(tabla), "tabla");
-        EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
-    }
+}
 
 } // namespace
 } // namespace zendral::sistema
