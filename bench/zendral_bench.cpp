@@ -214,7 +214,8 @@ BENCHMARK(ImportAgainstFloor)->Arg(4000)->Iterations(5)->UseManualTime()->Unit(b
 
 // An import over an existing set of tables (another document's, so that the copy made before the
 // rebuild is a real one) against an import into an empty directory plus one copy of the files,
-// each synced to the disk as the import's copy is: ratio = over / (empty + copy). Five rounds, the fastest of each counted. Run it alone with
+// each synced to the disk as the import's copy is: ratio = over / (empty + copy). Five rounds, the fastest of
+// each counted. Run it alone with
 //   build/bench/zendral_bench --benchmark_filter=ImportOverExistingSet
 void ImportOverExistingSet(benchmark::State& state)
 {
