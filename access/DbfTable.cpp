@@ -841,7 +841,9 @@ Field Table::FieldByName(std::string_view name)
             return Field(*this, static_cast<int>(i));
         }
     }
-    throw Error(m_objectName + ": No se encuentra el campo '" + std::string(name) + "'");
+    // The object's name first, as the table engine words it; then the table and its file.
+    throw Error(m_objectName + ": No se encuentra el campo '" + std::string(name) + "' en la tabla " +
+                m_tableName + " (" + FilePath().string() + ")");
 }
 
 const std::vector<FieldInfo>& Table::Fields() const { return m_impl->c.fields; }
