@@ -1,0 +1,125 @@
+#include "VentanaAvisos.h"
+
+#include "AyudaAplicacion.h"
+#include "Mensajes.h"
+#include "QtPrompter.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <map>
+#include <utility>
+
+namespace zendral
+{
+namespace
+{
+
+QString Utf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+} // namespace
+
+VentanaAvisos::VentanaAvisos(const ListaAvisos& avisos, std::filesystem::path informe, AyudaAplicacion& ayuda,
+                             QWidget* parent)
+    : QDialog(parent)
+    , m_informe(std::move(informe))
+    , m_texto(Utf8(avisos.Detalles()))
+{
+    setObjectName(QStringLiteral("VentanaAvisos"));
+    setWindowTitle(QStringLiteral("Avisos del proceso"));
+    setWindowModality(Qt::ApplicationModal);
+    setSizeGripEnabled(true);
+    setProperty(kPropiedadContexto, IDH_ERRORES);
+
+    auto* capa = new QVBoxLayout(this);
+    auto* cuenta = new QLabel(
+        Utf8(avisos.Cuenta()) +
+            QStringLiteral(": las tablas se han escrito, pero estos datos se han perdido o cambiado."),
+        this);
+    cuenta->setObjectName(QStringLiteral("CuentaAvisos"));
+    cuenta->setWordWrap(true);
+    capa->addWidget(cuenta);
+
+    m_lista = new QTreeWidget(this);
+    m_lista->setObjectName(QStringLiteral("ListaAvisos"));
+    m_lista->setHeaderHidden(true);
+    m_lista->setColumnCount(1);
+    m_lista->setUniformRowHeights(true);
+    m_lista->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_lista->header()->setStretchLastSection(false);
+    // Grouped by kind in the order of the kinds; within a kind in the order they were found.
+    std::map<TipoAviso, std::vector<const Aviso*>> grupos;
+    for (const Aviso& a : avisos) {
+        grupos[a.tipo].push_back(&a);
+    }
+    for (const auto& [tipo, lista] : grupos) {
+        const QString nombre = Utf8(NombreTipo(tipo));
+        auto* grupo = new QTreeWidgetItem(m_lista, {QStringLiteral("%1 (%2)").arg(nombre).arg(lista.size())});
+        QFont negrita = grupo->font(0);
+        negrita.setBold(true);
+        grupo->setFont(0, negrita);
+        for (const Aviso* a : lista) {
+            // The group's heading already names the kind.
+            const std::string linea = a->Linea();
+            new QTreeWidgetItem(grupo, {Utf8(linea.substr(std::string(NombreTipo(tipo)).size() + 2))});
+        }
+        grupo->setExpanded(true);
+    }
+    capa->addWidget(m_lista, 1);
+
+    auto* botones = new QDialogButtonBox(this);
+    QPushButton* copiar = botones->addButton(QStringLiteral("&Copiar"), QDialogButtonBox::ActionRole);
+    copiar->setObjectName(QStringLiteral("BCopiar"));
+    QPushButton* abrir =
+        botones->addButton(QStringLiteral("&Abrir el informe"), QDialogButtonBox::ActionRole);
+    abrir->setObjectName(QStringLiteral("BAbrirInforme"));
+    std::error_code ec;
+    abrir->setEnabled(!m_informe.empty() && std::filesystem::is_regular_file(m_informe, ec));
+    if (!m_informe.empty()) {
+        abrir->setToolTip(QString::fromStdU16String(m_informe.u16string()));
+    }
+    QPushButton* cerrar = botones->addButton(QStringLiteral("C&errar"), QDialogButtonBox::RejectRole);
+    cerrar->setObjectName(QStringLiteral("BCerrar"));
+    cerrar->setDefault(true);
+    connect(copiar, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(m_texto); });
+    connect(abrir, &QPushButton::clicked, this, &VentanaAvisos::AbrirInforme);
+    connect(botones, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    capa->addWidget(botones);
+
+    InstalarTeclaAyuda(*this, ayuda);
+
+    // Large enough to read some twenty warnings at once; never larger than the screen.
+    QSize tamano(760, 480);
+    if (const QScreen* pantalla = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        const QRect libre = pantalla->availableGeometry();
+        tamano = tamano.boundedTo(libre.size() * 0.95);
+    }
+    resize(tamano);
+    if (parent != nullptr) {
+        CentrarSobre(*this, parent->window());
+    }
+}
+
+void VentanaAvisos::AbrirInforme()
+{
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdU16String(m_informe.u16string())))) {
+        QMessageBox caja(this);
+        caja.setObjectName(QStringLiteral("Mensaje"));
+        PrepararMensaje(caja, QStringLiteral("No se puede abrir el informe ") +
+                                  QString::fromStdU16String(m_informe.u16string()) +
+                                  QStringLiteral(": el sistema no tiene ningún programa para mostrarlo."));
+        caja.exec();
+    }
+}
+
+} // namespace zendral
