@@ -408,8 +408,16 @@ void MainFormTest::dosImportacionesConLaSegundaCancelada()
     const auto grupos = ReadFile(b.work / "GRUPOST.DBF");
     const auto copiasAntes = copias::Listar(b.work).size();
     b.prompter.vistos.clear();
-    b.prompter.respuestas = {CancelarArchivo(), Pulsar()};
+    // The file dialog opens centred over the window.
+    QPoint centro;
+    b.prompter.respuestas = {[&centro](QDialog& d) {
+                                 centro = QRect(d.pos(), d.size()).center();
+                                 return CancelarArchivo()(d);
+                             },
+                             Pulsar()};
     f.BExportarClick();
+    QVERIFY2((centro - f.geometry().center()).manhattanLength() <= 2,
+             qPrintable(QStringLiteral("%1,%2").arg(centro.x()).arg(centro.y())));
     QCOMPARE(b.prompter.vistos, (QStringList{kArchivo, "Zendral|No existe archivo"}));
     QCOMPARE(ReadFile(b.work / "GRUPOST.DBF"), grupos);
     QCOMPARE(copias::Listar(b.work).size(), copiasAntes);
