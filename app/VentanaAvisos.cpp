@@ -54,9 +54,11 @@ VentanaAvisos::VentanaAvisos(const ListaAvisos& avisos, std::filesystem::path in
     m_lista->setObjectName(QStringLiteral("ListaAvisos"));
     m_lista->setHeaderHidden(true);
     m_lista->setColumnCount(1);
-    m_lista->setUniformRowHeights(true);
-    m_lista->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_lista->header()->setStretchLastSection(false);
+    // Long warnings wrap onto more lines instead of hiding behind a scroll bar.
+    m_lista->setWordWrap(true);
+    m_lista->setTextElideMode(Qt::ElideNone);
+    m_lista->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lista->header()->setStretchLastSection(true);
     // Grouped by kind in the order of the kinds; within a kind in the order they were found.
     std::map<TipoAviso, std::vector<const Aviso*>> grupos;
     for (const Aviso& a : avisos) {

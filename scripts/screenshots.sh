@@ -75,6 +75,8 @@ foto "$principal" main.png
 # BExportar, then the sample in the file dialog.
 xdotool mousemove --window "$principal" 157 121 click 1
 dialogo=$(ventana '^Archivo XML$')
+# Keys typed before the dialog has settled may be lost.
+sleep 0.5
 teclas "$dialogo" type "centre.xml"
 xdotool key Return
 
@@ -110,7 +112,8 @@ foto "$fin" fin.png
 # With warnings the box has "Mostrar detalles…" (Alt+M), which opens their window; "Cerrar"
 # (Alt+E) brings the box back.
 if [ -n "$(xdotool search --onlyvisible --name '^Zendral$' 2>/dev/null)" ] &&
-    "$build/cli/zendral-cli" comprobar "$ZENDRAL_DIR/saga/centre.xml" --dir "$ZENDRAL_DIR" | grep -q '^Aviso:'; then
+    "$build/cli/zendral-cli" comprobar "$ZENDRAL_DIR/saga/centre.xml" --dir "$ZENDRAL_DIR" 2>/dev/null |
+    grep -q '^Aviso:'; then
     teclas "$fin" key alt+m
     avisos=$(ventana '^Avisos del proceso$')
     foto "$avisos" avisos.png
@@ -127,7 +130,7 @@ sleep 0.5
     --cursos samples/cursos.csv >/dev/null
 xdotool mousemove --window "$principal" 300 240 click 3
 sleep 0.5
-xdotool key Return
+xdotool key Down Return
 restaurar=$(ventana '^Restaurar tablas anteriores$')
 foto "$restaurar" restaurar.png
 teclas "$restaurar" key Escape
