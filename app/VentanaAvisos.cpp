@@ -8,12 +8,11 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QTreeWidget>
+#include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -50,33 +49,30 @@ VentanaAvisos::VentanaAvisos(const ListaAvisos& avisos, std::filesystem::path in
     cuenta->setWordWrap(true);
     capa->addWidget(cuenta);
 
-    m_lista = new QTreeWidget(this);
+    // A read-only text that wraps long warnings: each kind in bold with its count, its warnings
+    // below it in the order they were found.
+    m_lista = new QTextBrowser(this);
     m_lista->setObjectName(QStringLiteral("ListaAvisos"));
-    m_lista->setHeaderHidden(true);
-    m_lista->setColumnCount(1);
-    // Long warnings wrap onto more lines instead of hiding behind a scroll bar.
-    m_lista->setWordWrap(true);
-    m_lista->setTextElideMode(Qt::ElideNone);
-    m_lista->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_lista->header()->setStretchLastSection(true);
-    // Grouped by kind in the order of the kinds; within a kind in the order they were found.
+    m_lista->setOpenLinks(false);
+    m_lista->setLineWrapMode(QTextEdit::WidgetWidth);
     std::map<TipoAviso, std::vector<const Aviso*>> grupos;
     for (const Aviso& a : avisos) {
         grupos[a.tipo].push_back(&a);
     }
+    QString html;
     for (const auto& [tipo, lista] : grupos) {
         const QString nombre = Utf8(NombreTipo(tipo));
-        auto* grupo = new QTreeWidgetItem(m_lista, {QStringLiteral("%1 (%2)").arg(nombre).arg(lista.size())});
-        QFont negrita = grupo->font(0);
-        negrita.setBold(true);
-        grupo->setFont(0, negrita);
+        html += QStringLiteral("<p style=\"margin-top:8px; margin-bottom:2px\"><b>%1 (%2)</b></p>")
+                    .arg(nombre.toHtmlEscaped())
+                    .arg(lista.size());
         for (const Aviso* a : lista) {
-            // The group's heading already names the kind.
+            // The heading already names the kind.
             const std::string linea = a->Linea();
-            new QTreeWidgetItem(grupo, {Utf8(linea.substr(std::string(NombreTipo(tipo)).size() + 2))});
+            html += QStringLiteral("<p style=\"margin-left:16px; margin-top:0px; margin-bottom:2px\">%1</p>")
+                        .arg(Utf8(linea.substr(std::string(NombreTipo(tipo)).size() + 2)).toHtmlEscaped());
         }
-        grupo->setExpanded(true);
     }
+    m_lista->setHtml(html);
     capa->addWidget(m_lista, 1);
 
     auto* botones = new QDialogButtonBox(this);

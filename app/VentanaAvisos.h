@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <filesystem>
 
-class QTreeWidget;
+class QTextBrowser;
 class QPushButton;
 
 namespace zendral
@@ -32,7 +32,7 @@ private:
 
     std::filesystem::path m_informe;
     QString m_texto;
-    QTreeWidget* m_lista;
+    QTextBrowser* m_lista;
 };
 
 } // namespace zendral

@@ -22,7 +22,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTextEdit>
 #include <QWindow>
 #include <sstream>
 
@@ -576,14 +576,9 @@ void MainFormTest::detallesDelMensajeFinal()
                         }
                         tamano = d.size();
                         fijo = d.minimumSize() == d.maximumSize();
-                        auto* arbol = d.findChild<QTreeWidget*>(QStringLiteral("ListaAvisos"));
-                        for (int i = 0; i < arbol->topLevelItemCount(); ++i) {
-                            QTreeWidgetItem* grupo = arbol->topLevelItem(i);
-                            lista << grupo->text(0);
-                            for (int j = 0; j < grupo->childCount(); ++j) {
-                                lista << "  " + grupo->child(j)->text(0);
-                            }
-                        }
+                        lista = d.findChild<QTextEdit*>(QStringLiteral("ListaAvisos"))
+                                    ->toPlainText()
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
                         abrir = d.findChild<QPushButton*>(QStringLiteral("BAbrirInforme"))->isEnabled();
                         d.findChild<QPushButton*>(QStringLiteral("BCopiar"))->click();
                         copiado = QGuiApplication::clipboard()->text();
@@ -603,10 +598,10 @@ void MainFormTest::detallesDelMensajeFinal()
              qPrintable(QStringLiteral("%1x%2").arg(tamano.width()).arg(tamano.height())));
     QVERIFY(!fijo);
     QCOMPARE(lista, (QStringList{"Caracteres que Velorin no puede guardar (1)",
-                                 "  PROFT.NOMBRE, PLACA P1, «Łukasz»: se guarda como «?ukasz»",
+                                 "PROFT.NOMBRE, PLACA P1, «Łukasz»: se guarda como «?ukasz»",
                                  "Códigos recortados (2)",
-                                 "  CURSOST.CODI, CURS 1, «123456789012345678901»: recortado",
-                                 "  PROFT.CODI, PLACA P2, «x»: recortado"}));
+                                 "CURSOST.CODI, CURS 1, «123456789012345678901»: recortado",
+                                 "PROFT.CODI, PLACA P2, «x»: recortado"}));
     QVERIFY(abrir);
     QVERIFY2(copiado.startsWith(QStringLiteral("3 avisos\n\nCaracteres que Velorin no puede guardar (1):\n")),
              qPrintable(copiado));
