@@ -187,6 +187,9 @@ bool PreguntarSiNo(QtPrompter& prompter, const QString& texto)
     caja.button(QMessageBox::No)->setText(QStringLiteral("No"));
     caja.setDefaultButton(QMessageBox::No);
     caja.setEscapeButton(QMessageBox::No);
+    // Every question of this kind is about the copies of the tables.
+    caja.setProperty(kPropiedadContexto, IDH_COPIAS);
+    InstalarTeclaAyuda(caja, prompter.Ayuda());
     return prompter.Mostrar(caja) == QMessageBox::Yes;
 }
 

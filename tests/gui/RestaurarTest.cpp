@@ -11,6 +11,7 @@
 #include "Sistema.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScrollBar>
@@ -160,10 +161,20 @@ void RestaurarTest::restaurarDesdeElMenu()
                                  emit tabla->cellDoubleClicked(2, 1);
                                  return d.result();
                              },
-                             Pulsar(QMessageBox::No), Pulsar(QMessageBox::Yes), Pulsar()};
+                             [](QDialog& d) {
+                                 // The question asks for the copies topic too.
+                                 d.show();
+                                 QApplication::setActiveWindow(&d);
+                                 if (QTest::qWaitForWindowActive(&d)) {
+                                     QTest::keyClick(&d, Qt::Key_F1);
+                                 }
+                                 d.hide();
+                                 return Pulsar(QMessageBox::No)(d);
+                             },
+                             Pulsar(QMessageBox::Yes), Pulsar()};
     accion->trigger();
     QVERIFY(b.prompter.respuestas.empty());
-    QCOMPARE(b.ayuda.peticiones, QStringList{"contexto:55"});
+    QCOMPARE(b.ayuda.peticiones, (QStringList{"contexto:55", "contexto:55"}));
     QCOMPARE(b.prompter.vistos.size(), 4);
     QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("¿Quiere restaurar las tablas de la copia del")),
              qPrintable(b.prompter.vistos[1]));
