@@ -58,6 +58,18 @@ std::string SystemReason(int err)
     }
 }
 
+namespace
+{
+
+// A path as UTF-8 text, whatever the system's own code page cannot hold.
+std::string Utf8(const std::filesystem::path& ruta)
+{
+    const std::u8string u8 = ruta.u8string();
+    return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
+}
+
+} // namespace
+
 std::string MensajeDeExcepcion(const std::exception& e)
 {
     if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
@@ -75,10 +87,10 @@ std::string MensajeDeExcepcion(const std::exception& e)
     std::string texto = "Error del sistema";
     if (const auto* archivos = dynamic_cast<const std::filesystem::filesystem_error*>(&e)) {
         if (!archivos->path1().empty()) {
-            texto += " con " + archivos->path1().string();
+            texto += " con " + Utf8(archivos->path1());
         }
         if (!archivos->path2().empty()) {
-            texto += " y " + archivos->path2().string();
+            texto += " y " + Utf8(archivos->path2());
         }
     }
     return texto + ": " + razon;
