@@ -24,6 +24,13 @@ namespace zendral::dbf
 namespace
 {
 
+// A path as UTF-8 text, as messages are, whatever the system's code page cannot hold.
+std::string TextoUtf8(const std::filesystem::path& ruta)
+{
+    const std::u8string u8 = ruta.u8string();
+    return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
+}
+
 // Field names FieldByName remembers as they were asked for.
 constexpr std::size_t kMaxLookups = 64;
 
@@ -828,7 +835,9 @@ Field Table::FieldByName(std::string_view name)
             return Field(*this, static_cast<int>(i));
         }
     }
-    throw Error(m_objectName + ": No se encuentra el campo '" + std::string(name) + "'");
+    // The object's name first, as the table engine words it; then the table and its file.
+    throw Error(m_objectName + ": No se encuentra el campo '" + std::string(name) + "' en la tabla " +
+                m_tableName + " (" + TextoUtf8(FilePath()) + ")");
 }
 
 const std::vector<FieldInfo>& Table::Fields() const { return m_impl->c.fields; }

@@ -1,7 +1,10 @@
 #include "Error.h"
 
 #include <cerrno>
+#include <filesystem>
+#include <new>
 #include <string>
+#include <system_error>
 
 namespace zendral
 {
@@ -53,6 +56,44 @@ std::string SystemReason(int err)
     default:
         return "error del sistema número " + std::to_string(err);
     }
+}
+
+namespace
+{
+
+// A path as UTF-8 text, whatever the system's own code page cannot hold.
+std::string Utf8(const std::filesystem::path& ruta)
+{
+    const std::u8string u8 = ruta.u8string();
+    return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
+}
+
+} // namespace
+
+std::string MensajeDeExcepcion(const std::exception& e)
+{
+    if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+        return "No queda memoria suficiente para terminar el proceso";
+    }
+    const auto* sistema = dynamic_cast<const std::system_error*>(&e);
+    if (sistema == nullptr) {
+        return std::string("Error inesperado: ") + e.what();
+    }
+    // The portable meaning of the code, whatever system gave it.
+    const std::error_condition condicion = sistema->code().default_error_condition();
+    const std::string razon = condicion.category() == std::generic_category()
+                                  ? SystemReason(condicion.value())
+                                  : "error del sistema número " + std::to_string(sistema->code().value());
+    std::string texto = "Error del sistema";
+    if (const auto* archivos = dynamic_cast<const std::filesystem::filesystem_error*>(&e)) {
+        if (!archivos->path1().empty()) {
+            texto += " con " + Utf8(archivos->path1());
+        }
+        if (!archivos->path2().empty()) {
+            texto += " y " + Utf8(archivos->path2());
+        }
+    }
+    return texto + ": " + razon;
 }
 
 } // namespace zendral

@@ -22,4 +22,9 @@ namespace zendral
 // "No se puede abrir la tabla PROFT: permiso denegado".
 std::string SystemReason(int err);
 
+// The Spanish text for an exception that is not an Error: a system error says its Spanish
+// reason (and the files it names), lack of memory says so, anything else follows
+// "Error inesperado: ".
+std::string MensajeDeExcepcion(const std::exception& e);
+
 } // namespace zendral

@@ -62,6 +62,12 @@ struct Failure
     int line = 0;
     int column = 0;
     std::string message;
+    // libxml2's error code and the names and number it gives with some errors; code 0 for our own
+    // messages, which are already in Spanish.
+    int code = 0;
+    std::string name1;
+    std::string name2;
+    int number = 0;
 
     void record(int atLine, int atColumn, std::string_view text)
     {
@@ -73,6 +79,19 @@ struct Failure
         column = atColumn;
         // libxml2 ends its messages with a line feed.
         message = std::string(cp1252::Trim(text));
+    }
+
+    void record(const xmlError& error)
+    {
+        if (set) {
+            return;
+        }
+        // int2 carries the column for parser errors.
+        record(error.line, error.int2, View(reinterpret_cast<const xmlChar*>(error.message)));
+        code = error.code;
+        name1 = error.str1 != nullptr ? error.str1 : "";
+        name2 = error.str2 != nullptr ? error.str2 : "";
+        number = error.int1;
     }
 
     void recordAt(const xmlParserCtxt* ctxt, std::string_view text)
@@ -90,8 +109,7 @@ void RecordError(const xmlError* error)
     if (t_failure == nullptr || error == nullptr || error->level < XML_ERR_ERROR) {
         return;
     }
-    // int2 carries the column for parser errors.
-    t_failure->record(error->line, error->int2, View(reinterpret_cast<const xmlChar*>(error->message)));
+    t_failure->record(*error);
 }
 
 void OnStructuredError(void* /*userData*/, xmlErrorPtr error) { RecordError(error); }
@@ -251,6 +269,74 @@ void OnUnparsedEntityDecl(void* ctx, const xmlChar* name, const xmlChar* /*publi
     RefuseEntity(ctx, name);
 }
 
+bool Contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
+
+// What went wrong, in Spanish, for the errors a person meets with a damaged or wrong file; any
+// other keeps libxml2's own words after a Spanish lead.
+std::string Explain(const Failure& failure)
+{
+    switch (failure.code) {
+    case 0:
+        return failure.message;
+    case XML_ERR_DOCUMENT_START:
+    case XML_ERR_DOCUMENT_EMPTY:
+        return "no empieza por una etiqueta («<»): el archivo no contiene un documento XML";
+    case XML_ERR_DOCUMENT_END:
+        return "el documento no está bien formado: hay texto después de la etiqueta que lo cierra";
+    case XML_ERR_TAG_NAME_MISMATCH:
+        return "el documento no está bien formado: la etiqueta de cierre </" + failure.name2 +
+               "> no corresponde con la etiqueta <" + failure.name1 + "> abierta en la línea " +
+               std::to_string(failure.number);
+    case XML_ERR_GT_REQUIRED:
+    case XML_ERR_LTSLASH_REQUIRED:
+    case XML_ERR_LT_REQUIRED:
+    case XML_ERR_NAME_REQUIRED:
+    case XML_ERR_SPACE_REQUIRED:
+    case XML_ERR_EQUAL_REQUIRED:
+    case XML_ERR_ATTRIBUTE_REDEFINED:
+    case XML_ERR_UNDECLARED_ENTITY:
+    case XML_ERR_ENTITYREF_SEMICOL_MISSING:
+        return "el documento no está bien formado: hay una etiqueta, un atributo o un «&» mal escritos";
+    case XML_ERR_ATTRIBUTE_NOT_STARTED:
+    case XML_ERR_ATTRIBUTE_NOT_FINISHED:
+    case XML_ERR_ATTRIBUTE_WITHOUT_VALUE:
+    case XML_ERR_LT_IN_ATTRIBUTE:
+        return "el valor de un atributo está mal escrito: debe ir entre comillas y no puede contener «<»";
+    case XML_ERR_UNKNOWN_ENCODING:
+    case XML_ERR_UNSUPPORTED_ENCODING:
+        return "el documento declara una codificación de caracteres que no se conoce" +
+               (failure.name1.empty() ? std::string() : " (" + failure.name1 + ")");
+    case XML_ERR_INVALID_ENCODING:
+    case XML_I18N_CONV_FAILED:
+        return "el texto no está en la codificación de caracteres que declara el documento (o en UTF-8 "
+               "si no declara ninguna)";
+    case XML_ERR_INVALID_HEX_CHARREF:
+    case XML_ERR_INVALID_DEC_CHARREF:
+    case XML_ERR_INVALID_CHARREF:
+        return "hay una referencia a un carácter («&#…;») que no es válida";
+    case XML_ERR_INVALID_CHAR:
+        if (Contains(failure.message, "UTF-8") || Contains(failure.message, "encoding")) {
+            return "el texto no está en la codificación de caracteres que declara el documento (o en "
+                   "UTF-8 si no declara ninguna)";
+        }
+        if (Contains(failure.message, "CharRef")) {
+            return "hay una referencia a un carácter («&#…;») que no es válida";
+        }
+        return "hay un carácter que XML no admite (un carácter de control)";
+    case XML_ERR_TAG_NOT_FINISHED:
+        return "el documento termina antes de tiempo: falta cerrar la etiqueta <" + failure.name1 +
+               "> abierta en la línea " + std::to_string(failure.number);
+    case XML_ERR_INTERNAL_ERROR:
+        if (Contains(failure.message, "depth")) {
+            return "los elementos están anidados a demasiada profundidad";
+        }
+        break;
+    default:
+        break;
+    }
+    return failure.message.empty() ? std::string() : "error del analizador XML: " + failure.message;
+}
+
 std::string InvalidDocumentMessage(const std::string& name, const Failure& failure)
 {
     std::string text = "El archivo " + name + " no es un documento XML válido";
@@ -258,8 +344,9 @@ std::string InvalidDocumentMessage(const std::string& name, const Failure& failu
         text +=
             " (línea " + std::to_string(failure.line) + ", columna " + std::to_string(failure.column) + ")";
     }
-    if (!failure.message.empty()) {
-        text += ": " + failure.message;
+    const std::string detail = Explain(failure);
+    if (!detail.empty()) {
+        text += ": " + detail;
     }
     return text;
 }
@@ -538,9 +625,11 @@ Document Document::loadMemory(std::string_view contents, const std::string& name
     }
     if (!doc && !failure.set) {
         // Only a failure raised outside the handlers (out of memory, for one) gets here.
-        const xmlError* last = xmlCtxtGetLastError(ctxt.get());
-        failure.record(last != nullptr ? last->line : 0, last != nullptr ? last->int2 : 0,
-                       last != nullptr && last->message != nullptr ? last->message : "");
+        if (const xmlError* last = xmlCtxtGetLastError(ctxt.get())) {
+            failure.record(*last);
+        } else {
+            failure.record(0, 0, "");
+        }
     }
     // A stopped parse, or a non-fatal error such as a reference to an undeclared entity, may
     // still hand back a tree; it is refused all the same.

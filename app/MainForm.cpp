@@ -44,7 +44,7 @@ PanelDegradado* Panel(QWidget* padre, const char* nombre, QColor inicio, QColor 
     auto* panel = new PanelDegradado(inicio, medio, fin, padre);
     panel->setObjectName(QString::fromLatin1(nombre));
     panel->setGeometry(lugar);
-    panel->setProperty(kPropiedadContexto, 1);
+    panel->setProperty(kPropiedadContexto, IDH_VENTANA_PRINCIPAL);
     return panel;
 }
 
@@ -71,7 +71,9 @@ QPushButton* Boton(QWidget* padre, const char* nombre, const QString& texto, QSt
         b->setIcon(padre->style()->standardIcon(glifo));
     }
     b->setGeometry(lugar);
-    b->setProperty(kPropiedadContexto, 1);
+    b->setProperty(kPropiedadContexto, IDH_VENTANA_PRINCIPAL);
+    // Enter presses the focused button, as Space does.
+    b->setAutoDefault(true);
     return b;
 }
 
@@ -95,7 +97,7 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(632, 266);
-    setProperty(kPropiedadContexto, 1);
+    setProperty(kPropiedadContexto, IDH_VENTANA_PRINCIPAL);
 
     const QColor amarillo(0xF9, 0xD3, 0x7D);
     const QColor crema(0xFF, 0xEE, 0xDD);
@@ -125,6 +127,12 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
     pie->setPalette(rojo);
     pie->adjustSize();
     pie->move(inferior->width() - pie->width() - 40, 40);
+    // The step of a run in progress, started by hand (FormCreate leaves it out for the host).
+    auto* etapa = new QLabel(inferior);
+    etapa->setObjectName(QStringLiteral("LabelEtapa"));
+    etapa->setTextFormat(Qt::PlainText);
+    etapa->setGeometry(40, 68, inferior->width() - 80, 22);
+    etapa->hide();
 
     connect(bExportar, &QPushButton::clicked, this, &TMForm::BExportarClick);
     connect(bImportar, &QPushButton::clicked, this, &TMForm::BImportarClick);
@@ -153,12 +161,16 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
     m_prompter.SetVentana(this);
     m_prompter.SetDialogoArchivo(m_openDialogXML);
     InstalarTeclaAyuda(*this, m_ayuda);
+    InstalarTeclaAyuda(*m_openDialogXML, m_ayuda);
 
     if (const QScreen* pantalla = screen()) {
         const QRect r = pantalla->availableGeometry();
         move(r.center() - QPoint(width() / 2, height() / 2));
     }
     FormCreate();
+    if (m_estado.lanzadoPorHost != 2) {
+        m_prompter.SetEtiquetaEtapa(etapa);
+    }
 
     // The way back to earlier tables, for a person only: Velorin's flow stays as it is.
     if (m_estado.lanzadoPorHost != 2) {
@@ -248,14 +260,15 @@ template <typename Run> bool TMForm::Ejecutar(Run run)
     try {
         fin = run();
     } catch (const Error& e) {
-        m_prompter.CursorOcupado(false);
+        m_prompter.FinDeRun();
         m_prompter.Mensaje(e.what());
         return false;
     } catch (const std::exception& e) {
-        m_prompter.CursorOcupado(false);
-        m_prompter.Mensaje(std::string("Error inesperado: ") + e.what());
+        m_prompter.FinDeRun();
+        m_prompter.Mensaje(MensajeDeExcepcion(e));
         return false;
     }
+    m_prompter.FinDeRun();
     if (CierraVentana(fin, m_estado)) {
         close();
     }
@@ -265,6 +278,7 @@ template <typename Run> bool TMForm::Ejecutar(Run run)
 void TMForm::BExportarClick()
 {
     m_estado.copiaAntesDeImportar.clear();
+    m_openDialogXML->setProperty(kPropiedadContexto, IDH_IMPORTACION);
     const auto ofrecerVuelta = [this] {
         return m_estado.lanzadoPorHost != 2 && !m_estado.copiaAntesDeImportar.empty() &&
                PreguntarSiNo(m_prompter,
@@ -303,6 +317,7 @@ void TMForm::AvisarInterrumpido()
 
 void TMForm::BImportarClick()
 {
+    m_openDialogXML->setProperty(kPropiedadContexto, IDH_EXPORTACION);
     Ejecutar([this] { return Exportacion(m_estado, m_prompter, m_directorioTrabajo).BImportarClick(); });
 }
 

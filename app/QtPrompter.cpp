@@ -4,12 +4,16 @@
 #include "ControlCursos.h"
 #include "Cursos.h"
 #include "Mensajes.h"
+#include "VentanaAvisos.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTextEdit>
+#include <QScreen>
+#include <algorithm>
 #include <exception>
 
 namespace zendral
@@ -39,6 +43,8 @@ std::optional<std::filesystem::path> QtPrompter::ElegirArchivo()
         return std::nullopt;
     }
     QFileDialog& dialogo = *m_dialogoArchivo;
+    m_informe.clear();
+    CentrarSobre(dialogo, m_ventana);
     if (Modal(dialogo) != QDialog::Accepted) {
         return std::nullopt;
     }
@@ -46,7 +52,63 @@ std::optional<std::filesystem::path> QtPrompter::ElegirArchivo()
     if (elegidos.isEmpty() || elegidos.front().isEmpty()) {
         return std::nullopt;
     }
+    // Reading a large document takes a while: the busy cursor and the window, painted again over
+    // the closed dialog, say so from now on.
+    CursorOcupado(true);
+    const QString nombre = QFileInfo(elegidos.front()).fileName();
+    MostrarEtapa(QStringLiteral("Leyendo %1…").arg(nombre));
     return std::filesystem::path(elegidos.front().toStdU16String());
+}
+
+void QtPrompter::SetEtiquetaEtapa(QLabel* etiqueta) { m_etiquetaEtapa = etiqueta; }
+
+void QtPrompter::Etapa(const std::string& etapa)
+{
+    MostrarEtapa(QStringLiteral("En curso: ") +
+                 QString::fromUtf8(etapa.data(), static_cast<qsizetype>(etapa.size())));
+}
+
+void QtPrompter::MostrarEtapa(const QString& texto)
+{
+    if (m_etiquetaEtapa != nullptr) {
+        m_etiquetaEtapa->setText(texto);
+        m_etiquetaEtapa->show();
+    }
+    // Painted now, not when the run gives the event loop back: over what a closed dialog left.
+    if (m_ventana != nullptr) {
+        m_ventana->repaint();
+    }
+}
+
+void QtPrompter::FinDeRun()
+{
+    if (m_etiquetaEtapa != nullptr) {
+        m_etiquetaEtapa->clear();
+        m_etiquetaEtapa->hide();
+    }
+    CursorOcupado(false);
+}
+
+void CentrarSobre(QWidget& dialogo, const QWidget* ventana)
+{
+    if (ventana == nullptr || !ventana->isVisible()) {
+        return;
+    }
+    // The window's place on the screen, also when it sits inside the host's window, whose own
+    // place Qt does not take into account for a dialog's parent.
+    const QRect sobre(ventana->mapToGlobal(QPoint(0, 0)), ventana->size());
+    QSize tamano = dialogo.size();
+    if (!dialogo.testAttribute(Qt::WA_Resized)) {
+        tamano = tamano.expandedTo(dialogo.sizeHint());
+    }
+    QRect lugar(QPoint(0, 0), tamano);
+    lugar.moveCenter(sobre.center());
+    if (const QScreen* pantalla = ventana->screen()) {
+        const QRect libre = pantalla->availableGeometry();
+        lugar.moveLeft(std::max(libre.left(), std::min(lugar.left(), libre.right() - lugar.width() + 1)));
+        lugar.moveTop(std::max(libre.top(), std::min(lugar.top(), libre.bottom() - lugar.height() + 1)));
+    }
+    dialogo.move(lugar.topLeft());
 }
 
 void PrepararMensaje(QMessageBox& caja, const QString& texto)
@@ -72,6 +134,8 @@ void QtPrompter::Mensaje(const std::string& texto)
     caja.setObjectName(QStringLiteral("Mensaje"));
     caja.setWindowModality(Qt::ApplicationModal);
     PrepararMensaje(caja, QString::fromUtf8(texto.data(), static_cast<qsizetype>(texto.size())));
+    InstalarTeclaAyuda(caja, m_ayuda);
+    caja.setProperty(kPropiedadContexto, IDH_ERRORES);
     Modal(caja);
 }
 
@@ -81,30 +145,28 @@ void QtPrompter::MensajeFinal(const std::string& texto, const ListaAvisos& aviso
         Mensaje(texto);
         return;
     }
-    QMessageBox caja;
-    caja.setObjectName(QStringLiteral("Mensaje"));
-    caja.setWindowModality(Qt::ApplicationModal);
-    PrepararMensaje(caja, QString::fromUtf8(texto.data(), static_cast<qsizetype>(texto.size())));
-    const std::string detalles = avisos.Detalles();
-    caja.setDetailedText(QString::fromUtf8(detalles.data(), static_cast<qsizetype>(detalles.size())));
-    // The box names its details button itself, in English or in the translation's words, also
-    // each time it is pressed; our own wording is put back after every press.
-    for (QAbstractButton* boton : caja.buttons()) {
-        if (caja.buttonRole(boton) != QMessageBox::ActionRole) {
-            continue;
+    const std::filesystem::path informe = m_informe;
+    // The box comes back after the warnings window closes, until it is answered.
+    for (;;) {
+        QMessageBox caja;
+        caja.setObjectName(QStringLiteral("Mensaje"));
+        caja.setWindowModality(Qt::ApplicationModal);
+        PrepararMensaje(caja, QString::fromUtf8(texto.data(), static_cast<qsizetype>(texto.size())));
+        caja.setIcon(QMessageBox::Warning);
+        const std::string cuenta = avisos.Cuenta();
+        caja.setInformativeText(QString::fromUtf8(cuenta.data(), static_cast<qsizetype>(cuenta.size())));
+        QPushButton* detalles = caja.addButton(QStringLiteral("&Mostrar detalles…"), QMessageBox::ActionRole);
+        detalles->setObjectName(QStringLiteral("Detalles"));
+        caja.setDefaultButton(QMessageBox::Ok);
+        InstalarTeclaAyuda(caja, m_ayuda);
+        caja.setProperty(kPropiedadContexto, IDH_ERRORES);
+        Modal(caja);
+        if (caja.clickedButton() != detalles) {
+            return;
         }
-        boton->setObjectName(QStringLiteral("Detalles"));
-        auto* lista = caja.findChild<QTextEdit*>();
-        const auto nombrar = [boton, lista] {
-            const bool abiertos = lista != nullptr && lista->isVisibleTo(lista->window());
-            boton->setText(abiertos ? QStringLiteral("Ocultar detalles…")
-                                    : QStringLiteral("Mostrar detalles…"));
-        };
-        nombrar();
-        // Queued: the box renames the button after the signals of the click have been delivered.
-        QObject::connect(boton, &QAbstractButton::clicked, boton, nombrar, Qt::QueuedConnection);
+        VentanaAvisos ventana(avisos, informe, m_ayuda, m_ventana);
+        Modal(ventana);
     }
-    Modal(caja);
 }
 
 void QtPrompter::CursorOcupado(bool ocupado)
@@ -149,6 +211,8 @@ bool QtPrompter::ConfirmarLineas()
     caja.button(QMessageBox::Cancel)->setText(QStringLiteral("Cancelar"));
     caja.setDefaultButton(QMessageBox::Ok);
     caja.setEscapeButton(QMessageBox::Cancel);
+    InstalarTeclaAyuda(caja, m_ayuda);
+    caja.setProperty(kPropiedadContexto, IDH_LINEAS);
     return Modal(caja) == QMessageBox::Ok;
 }
 

@@ -1,16 +1,23 @@
 #include "Restaurar.h"
 
+#include "AyudaAplicacion.h"
 #include "Copias.h"
 #include "Error.h"
 #include "Mensajes.h"
 #include "QtPrompter.h"
 
 #include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace zendral
 {
@@ -24,38 +31,98 @@ QString Texto(const std::string& utf8)
 
 } // namespace
 
-DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabajo, QWidget* parent)
+QString TomadaAntesDe(const copias::Copia& copia)
+{
+    const QString documento = copia.documento.empty()
+                                  ? QString()
+                                  : Texto(std::filesystem::path(copia.documento).filename().string());
+    if (copia.motivo == "importación") {
+        return documento.isEmpty() ? QStringLiteral("antes de importar")
+                                   : QStringLiteral("antes de importar ") + documento;
+    }
+    const QString motivo = Texto(copia.motivo);
+    return motivo.startsWith(QStringLiteral("antes de")) ? motivo : QStringLiteral("antes de ") + motivo;
+}
+
+DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabajo, QtPrompter& prompter,
+                                   QWidget* parent)
     : QDialog(parent)
+    , m_prompter(prompter)
+    , m_copias(copias::Listar(directorioTrabajo))
 {
     setObjectName(QStringLiteral("DialogoRestaurar"));
     setWindowTitle(QStringLiteral("Restaurar tablas anteriores"));
     setWindowModality(Qt::ApplicationModal);
+    setSizeGripEnabled(true);
+    setProperty(kPropiedadContexto, IDH_COPIAS);
     auto* capa = new QVBoxLayout(this);
-    auto* explicacion =
-        new QLabel(QStringLiteral("Antes de cada importación se guarda una copia de las tablas de Velorin.\n"
-                                  "Elija la copia que quiere volver a poner. Las tablas actuales se guardan "
-                                  "antes como otra copia."),
-                   this);
+    auto* explicacion = new QLabel(
+        QStringLiteral("Antes de cada importación se guarda una copia de las tablas de Velorin.\n"
+                       "Elija la copia que quiere volver a poner (doble clic o «Restaurar»). Las tablas "
+                       "actuales se guardan antes como otra copia."),
+        this);
     explicacion->setWordWrap(true);
     capa->addWidget(explicacion);
 
-    m_lista = new QListWidget(this);
-    m_lista->setObjectName(QStringLiteral("ListaCopias"));
-    for (const auto& copia : copias::Listar(directorioTrabajo)) {
-        auto* fila = new QListWidgetItem(Texto(copias::Describir(copia)), m_lista);
-        fila->setData(Qt::UserRole, Texto(copia.nombre));
+    // One column per table, in the order the copies list them.
+    QStringList tablas;
+    for (const auto& copia : m_copias) {
+        for (const auto& [tabla, registros] : copia.registros) {
+            if (!tablas.contains(Texto(tabla))) {
+                tablas << Texto(tabla);
+            }
+        }
     }
-    if (m_lista->count() == 0) {
-        new QListWidgetItem(QStringLiteral("No hay ninguna copia de las tablas."), m_lista);
-        m_lista->item(0)->setFlags(Qt::NoItemFlags);
+    m_tabla = new QTableWidget(static_cast<int>(m_copias.size()), 3 + static_cast<int>(tablas.size()), this);
+    m_tabla->setObjectName(QStringLiteral("ListaCopias"));
+    m_tabla->setHorizontalHeaderLabels(
+        QStringList{QStringLiteral("Fecha"), QStringLiteral("Copia tomada"), QStringLiteral("Documento")} +
+        tablas);
+    m_tabla->verticalHeader()->hide();
+    m_tabla->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tabla->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tabla->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tabla->setWordWrap(false);
+    m_tabla->setAlternatingRowColors(true);
+    m_tabla->setTabKeyNavigation(false);
+    for (int fila = 0; fila < static_cast<int>(m_copias.size()); ++fila) {
+        const copias::Copia& copia = m_copias[static_cast<std::size_t>(fila)];
+        const auto celda = [&](int columna, const QString& texto, Qt::Alignment alineacion = Qt::AlignLeft) {
+            auto* item = new QTableWidgetItem(texto);
+            item->setTextAlignment(alineacion | Qt::AlignVCenter);
+            m_tabla->setItem(fila, columna, item);
+            return item;
+        };
+        celda(0, Texto(copia.fecha))->setToolTip(Texto(copia.nombre));
+        celda(1, TomadaAntesDe(copia));
+        celda(2, copia.documento.empty() ? QStringLiteral("—")
+                                         : Texto(std::filesystem::path(copia.documento).filename().string()))
+            ->setToolTip(Texto(copia.documento));
+        for (int t = 0; t < tablas.size(); ++t) {
+            QString registros = QStringLiteral("—");
+            for (const auto& [tabla, n] : copia.registros) {
+                if (Texto(tabla) == tablas[t]) {
+                    registros = QString::number(n);
+                }
+            }
+            celda(3 + t, registros, Qt::AlignRight);
+        }
+    }
+    m_tabla->resizeColumnsToContents();
+    m_tabla->horizontalHeader()->setStretchLastSection(false);
+    if (m_copias.empty()) {
+        m_tabla->hide();
+        auto* ninguna = new QLabel(QStringLiteral("No hay ninguna copia de las tablas."), this);
+        ninguna->setObjectName(QStringLiteral("SinCopias"));
+        capa->addWidget(ninguna);
     } else {
-        m_lista->setCurrentRow(0);
+        m_tabla->selectRow(0);
     }
-    m_lista->setMinimumSize(520, 200);
-    capa->addWidget(m_lista);
+    capa->addWidget(m_tabla, 1);
+    connect(m_tabla, &QTableWidget::cellDoubleClicked, this, [this](int fila, int) { DobleClic(fila); });
 
     auto* botones = new QDialogButtonBox(this);
-    QPushButton* restaurar = botones->addButton(QStringLiteral("Restaurar"), QDialogButtonBox::AcceptRole);
+    QPushButton* restaurar = botones->addButton(QStringLiteral("&Restaurar"), QDialogButtonBox::AcceptRole);
     restaurar->setObjectName(QStringLiteral("BRestaurar"));
     restaurar->setEnabled(Copias() > 0);
     QPushButton* cancelar = botones->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
@@ -63,21 +130,47 @@ DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabaj
     connect(botones, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(botones, &QDialogButtonBox::rejected, this, &QDialog::reject);
     capa->addWidget(botones);
+    InstalarTeclaAyuda(*this, prompter.Ayuda());
+
+    // Every column readable without scrolling, within the screen.
+    int ancho = 2 * m_tabla->frameWidth();
+    for (int c = 0; c < m_tabla->columnCount(); ++c) {
+        ancho += m_tabla->columnWidth(c);
+    }
+    if (m_tabla->verticalScrollBar() != nullptr) {
+        ancho += m_tabla->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    }
+    const int alto = m_tabla->horizontalHeader()->sizeHint().height() +
+                     m_tabla->verticalHeader()->defaultSectionSize() * std::max(6, std::min(12, Copias())) +
+                     2 * m_tabla->frameWidth();
+    m_tabla->setMinimumSize(std::max(520, ancho), alto);
+    if (const QScreen* pantalla = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        m_tabla->setMinimumWidth(
+            std::min(m_tabla->minimumWidth(), pantalla->availableGeometry().width() - 60));
+    }
 }
 
 std::string DialogoRestaurar::Elegida() const
 {
-    const QListWidgetItem* fila = m_lista->currentItem();
-    return fila != nullptr ? fila->data(Qt::UserRole).toString().toStdString() : std::string();
+    const int fila = m_tabla->currentRow();
+    if (fila < 0 || fila >= Copias()) {
+        return {};
+    }
+    return m_copias[static_cast<std::size_t>(fila)].nombre;
 }
 
-int DialogoRestaurar::Copias() const
+void DialogoRestaurar::DobleClic(int fila)
 {
-    int n = 0;
-    for (int i = 0; i < m_lista->count(); ++i) {
-        n += m_lista->item(i)->data(Qt::UserRole).isValid() ? 1 : 0;
+    if (fila < 0 || fila >= Copias()) {
+        return;
     }
-    return n;
+    m_tabla->selectRow(fila);
+    const copias::Copia& copia = m_copias[static_cast<std::size_t>(fila)];
+    if (PreguntarSiNo(m_prompter, QStringLiteral("¿Quiere restaurar las tablas de la copia del %1 (%2)?\n\n"
+                                                 "Las tablas actuales se guardan antes como otra copia.")
+                                      .arg(Texto(copia.fecha), TomadaAntesDe(copia)))) {
+        accept();
+    }
 }
 
 bool PreguntarSiNo(QtPrompter& prompter, const QString& texto)
@@ -94,6 +187,9 @@ bool PreguntarSiNo(QtPrompter& prompter, const QString& texto)
     caja.button(QMessageBox::No)->setText(QStringLiteral("No"));
     caja.setDefaultButton(QMessageBox::No);
     caja.setEscapeButton(QMessageBox::No);
+    // Every question of this kind is about the copies of the tables.
+    caja.setProperty(kPropiedadContexto, IDH_COPIAS);
+    InstalarTeclaAyuda(caja, prompter.Ayuda());
     return prompter.Mostrar(caja) == QMessageBox::Yes;
 }
 
@@ -114,7 +210,7 @@ bool RestaurarCopia(QtPrompter& prompter, const std::filesystem::path& directori
 bool OfrecerRestauracion(QtPrompter& prompter, QWidget* ventana,
                          const std::filesystem::path& directorioTrabajo)
 {
-    DialogoRestaurar dialogo(directorioTrabajo, ventana);
+    DialogoRestaurar dialogo(directorioTrabajo, prompter, ventana);
     if (prompter.Mostrar(dialogo) != QDialog::Accepted || dialogo.Elegida().empty()) {
         return false;
     }

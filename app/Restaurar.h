@@ -1,32 +1,46 @@
 #pragma once
 
+#include "Copias.h"
+
 #include <QDialog>
 #include <QString>
 #include <filesystem>
 #include <string>
+#include <vector>
 
-class QListWidget;
+class QTableWidget;
 
 namespace zendral
 {
 
+class AyudaAplicacion;
 class QtPrompter;
 
 // "Restaurar tablas anteriores": the copies of the tables kept before each centre import, newest
-// first, with "Restaurar" and "Cancelar".
+// first, one row each with its date, what it was taken before, the document and the records of
+// each table; "Restaurar" and "Cancelar". A double-click on a copy restores it once the user
+// confirms.
 class DialogoRestaurar : public QDialog
 {
     Q_OBJECT
 public:
-    DialogoRestaurar(const std::filesystem::path& directorioTrabajo, QWidget* parent = nullptr);
+    DialogoRestaurar(const std::filesystem::path& directorioTrabajo, QtPrompter& prompter,
+                     QWidget* parent = nullptr);
 
     // The name of the copy picked, or empty.
     std::string Elegida() const;
-    int Copias() const;
+    int Copias() const { return static_cast<int>(m_copias.size()); }
 
 private:
-    QListWidget* m_lista;
+    void DobleClic(int fila);
+
+    QtPrompter& m_prompter;
+    std::vector<copias::Copia> m_copias;
+    QTableWidget* m_tabla;
 };
+
+// What a copy was taken before, for people: "antes de importar centre.xml".
+QString TomadaAntesDe(const copias::Copia& copia);
 
 // A question in a message box titled "Zendral" with "Sí" and "No"; true for "Sí".
 bool PreguntarSiNo(QtPrompter& prompter, const QString& texto);

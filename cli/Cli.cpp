@@ -65,16 +65,18 @@ struct Opciones
 // Exit code of a run that completed with these warnings.
 constexpr int kConAvisos = 3;
 
-// Returns nothing on a usage error.
-std::optional<Opciones> Analizar(const std::vector<std::string>& args)
+// Returns nothing on a usage error, which `error` then names.
+std::optional<Opciones> Analizar(const std::vector<std::string>& args, std::string& error)
 {
     if (args.empty()) {
+        error = "Falta la orden";
         return std::nullopt;
     }
     Opciones op;
     op.orden = args[0];
     if (op.orden != "exportar" && op.orden != "cursos" && op.orden != "importar" && op.orden != "comprobar" &&
         op.orden != "copias" && op.orden != "restaurar") {
+        error = "Orden desconocida: " + op.orden;
         return std::nullopt;
     }
     // copias takes no name, restaurar may take one.
@@ -87,6 +89,7 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
         const bool conAvisos = conCursos || op.orden == "importar";
         if ((conDir && a == "--dir") || (conCursos && a == "--cursos")) {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = "Falta el valor de " + a;
                 return std::nullopt;
             }
             (a == "--dir" ? op.dir : op.cursos) = sistema::RutaUtf8(args[++i]);
@@ -97,18 +100,36 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args)
         } else if (conAvisos && a == "--estricto") {
             op.estricto = true;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
+            error = "La orden " + op.orden + " no admite la opción " + a;
             return std::nullopt;
         } else if (!hayArchivo && op.orden != "copias") {
             op.archivo = sistema::RutaUtf8(a);
             hayArchivo = true;
         } else {
+            error = "Sobra el argumento " + a;
             return std::nullopt;
         }
     }
     if (!hayArchivo && !sinArchivo) {
+        error = op.orden == "importar" ? "Falta el archivo o la carpeta de destino"
+                                       : "Falta el documento de centro (CENTRO.xml)";
         return std::nullopt;
     }
     return op;
+}
+
+// "No existe archivo" naming the file the command line gave.
+std::string NoExiste(const std::filesystem::path& archivo)
+{
+    return std::string(msg::kNoExisteArchivo) + ": " + TextoRuta(archivo);
+}
+
+// Loads the centre document, refused as exportar refuses it.
+xml::Document CargarCentro(const std::filesystem::path& archivo)
+{
+    auto documento = xml::Document::load(archivo);
+    ComprobarDocumentoCentro(documento, archivo);
+    return documento;
 }
 
 // False only when nothing is there by that name: anything else that is not a regular file (a
@@ -122,10 +143,10 @@ bool Existe(const std::filesystem::path& archivo)
 int Cursos(const Opciones& op, std::ostream& out, std::ostream& err)
 {
     if (!Existe(op.archivo)) {
-        err << msg::kNoExisteArchivo << "\n";
+        err << NoExiste(op.archivo) << "\n";
         return 1;
     }
-    const auto doc = xml::Document::load(op.archivo);
+    const auto doc = CargarCentro(op.archivo);
     out << csv::PlantillaCursos(LeerCursos(doc));
     return 0;
 }
@@ -187,7 +208,7 @@ void NombrarInforme(const std::filesystem::path& informe, std::ostream& out)
 int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
 {
     if (!Existe(op.archivo)) {
-        err << msg::kNoExisteArchivo << "\n";
+        err << NoExiste(op.archivo) << "\n";
         return 1;
     }
     // Every course must have its level and course number before any table is touched. The
@@ -247,11 +268,11 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
 int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
 {
     if (!Existe(op.archivo)) {
-        err << msg::kNoExisteArchivo << "\n";
+        err << NoExiste(op.archivo) << "\n";
         return 1;
     }
     const std::filesystem::path workDir = op.dir ? *op.dir : WorkingDirectory();
-    const auto documento = xml::Document::load(op.archivo);
+    const auto documento = CargarCentro(op.archivo);
     const auto cursos = LeerCursos(documento);
     std::optional<Aviso> avisoMemoria;
     // Every answer as the import would store it, the file's and the remembered ones.
@@ -299,7 +320,8 @@ int Importar(const Opciones& op, std::ostream& out, std::ostream& err)
     const FinRun fin = exportacion.BImportarClick();
     std::ostream& destino = fin == FinRun::Completado ? out : err;
     for (const auto& m : prompter.Mensajes()) {
-        destino << m << "\n";
+        destino << (fin == FinRun::SinArchivo && m == msg::kNoExisteArchivo ? NoExiste(op.archivo) : m)
+                << "\n";
     }
     if (fin != FinRun::Completado) {
         return 1;
@@ -343,10 +365,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         out << kUso;
         return 0;
     }
-    const auto op = Analizar(args);
+    std::string error;
+    const auto op = Analizar(args, error);
     if (!op) {
-        err << kUso;
+        err << error << "\n\n" << kUso;
         return 2;
+    }
+    // A working directory given on the command line must be there: a mistyped one would list no
+    // copies, or have tables made in a folder Velorin never reads.
+    std::error_code ec;
+    if (op->dir && !std::filesystem::is_directory(*op->dir, ec)) {
+        err << "No existe el directorio de trabajo " << TextoRuta(*op->dir) << "\n";
+        return 1;
     }
     try {
         // A run that did not end leaves its marker: said on every command until an import or a
@@ -369,6 +399,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return op->orden == "importar" ? Importar(*op, out, err) : Exportar(*op, out, err);
     } catch (const Error& e) {
         err << e.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        err << MensajeDeExcepcion(e) << "\n";
         return 1;
     }
 }

@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "Error.h"
 #include "Sistema.h"
 
 #include <iostream>
@@ -12,7 +13,7 @@ int main(int argc, char** argv)
     try {
         return zendral::cli::RunCli(args, std::cout, std::cerr);
     } catch (const std::exception& e) {
-        std::cerr << "Error inesperado: " << e.what() << "\n";
+        std::cerr << zendral::MensajeDeExcepcion(e) << "\n";
         return 1;
     }
 }

@@ -173,6 +173,7 @@ void Exportacion::EscribirInforme(const std::string& resultado)
                     m_comprobacion.Lineas(),   m_avisos};
     try {
         m_informe = zendral::EscribirInforme(m_workDir, informe, std::time(nullptr));
+        m_prompter.InformeEscrito(m_informe);
     } catch (const Error& e) {
         m_avisos.Agregar({TipoAviso::Informe, "", "", "", TextoRuta(CarpetaZendral(m_workDir) / "informes"),
                           std::string("no se ha podido escribir el informe: ") + e.what()});
@@ -187,6 +188,9 @@ FinRun Exportacion::BImportarClick()
     m_informe.clear();
     if (auto elegido = m_prompter.ElegirArchivo()) {
         m_estado.archivoElegido = *elegido;
+    } else if (m_estado.lanzadoPorHost != 2) {
+        // A person who cancels means it: the previous folder is not written to again.
+        m_estado.archivoElegido.clear();
     }
     std::error_code ec;
     const auto& elegido = m_estado.archivoElegido;
@@ -229,6 +233,7 @@ FinRun Exportacion::BImportarClick()
     xml::Node sesiones = doc.selectSingleNode("/HORARI/SESSIONS");
 
     CursorOcupado cursor(m_prompter);
+    m_prompter.Etapa("1 de 2: sesiones del horario resuelto (SOLUC)");
     dbf::Table wwTableSoluc("wwTableSoluc", m_workDir, "SOLUC");
     dbf::Table wwTableProfesor("wwTableProfesor", m_workDir, "PROFT");
     dbf::Table wwTableAulas("wwTableAulas", m_workDir, "AULAT");
@@ -298,6 +303,7 @@ FinRun Exportacion::BImportarClick()
 
     // The document replaces the previous one only once it has been read back and found to hold
     // what SOLUC says.
+    m_prompter.Etapa("2 de 2: escritura y comprobación de " + std::string(kArchivoHorario));
     try {
         m_comprobacion = GuardarComprobado(doc, m_salida, m_workDir);
     } catch (const Error& e) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chm/contexto.h"
+
 #include <QString>
 
 class QWidget;

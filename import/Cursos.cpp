@@ -342,12 +342,44 @@ void CursosTDBGrid::keyPressEvent(QKeyEvent* event)
 {
     const bool intro = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (intro && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
-        QTableView::keyPressEvent(&tab);
+        focusNextPrevChild(true);
         event->accept();
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+bool CursosTDBGrid::EnBorde(bool next) const
+{
+    const QModelIndex actual = currentIndex();
+    if (model() == nullptr || !actual.isValid()) {
+        return true;
+    }
+    if (next) {
+        return actual.row() == model()->rowCount() - 1 && actual.column() == model()->columnCount() - 1;
+    }
+    return actual.row() == 0 && actual.column() == 0;
+}
+
+bool CursosTDBGrid::focusNextPrevChild(bool next)
+{
+    if (EnBorde(next)) {
+        // Past the grid's edge the focus goes on to the buttons, as it does between other controls.
+        return QWidget::focusNextPrevChild(next);
+    }
+    return QTableView::focusNextPrevChild(next);
+}
+
+void CursosTDBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    const bool siguiente = hint == QAbstractItemDelegate::EditNextItem;
+    if ((siguiente || hint == QAbstractItemDelegate::EditPreviousItem) && EnBorde(siguiente)) {
+        // Tab or Enter in the last cell's editor: the text is kept and the focus leaves the grid.
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+        QWidget::focusNextPrevChild(siguiente);
+        return;
+    }
+    QTableView::closeEditor(editor, hint);
 }
 
 // ---- BotonAjustado ----------------------------------------------------------------------------
@@ -379,18 +411,18 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
     setFixedSize(672, 499);
     move(283, 200);
     setFont(FuenteDialogo());
-    setProperty(kPropiedadContexto, 1);
+    setProperty(kPropiedadContexto, IDH_CURSOS);
 
     m_draw3D1 = new PanelDegradado(kRojo, kAmarillo, kRojo, this);
     m_draw3D1->setObjectName(QStringLiteral("Draw3D1"));
     m_draw3D1->setGeometry(1, 1, 669, 496);
-    m_draw3D1->setProperty(kPropiedadContexto, 1);
+    m_draw3D1->setProperty(kPropiedadContexto, IDH_CURSOS);
 
     // First in the tab order, so it has the focus when the dialog opens.
     m_grid = new CursosTDBGrid(m_draw3D1);
     m_grid->setObjectName(QStringLiteral("CursosTDBGrid"));
     m_grid->setGeometry(7, 56, 448, 433);
-    m_grid->setProperty(kPropiedadContexto, 1);
+    m_grid->setProperty(kPropiedadContexto, IDH_CURSOS);
     QPalette colores = m_grid->palette();
     colores.setColor(QPalette::Base, QColor(0xF0, 0xFB, 0xFF));
     colores.setColor(QPalette::AlternateBase, QColor(0xCF, 0xD9, 0xFE));
@@ -456,8 +488,9 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
         b->setText(QString::fromUtf8(definiciones[i].simbolo));
         b->setProperty("hint", QString::fromLatin1(definiciones[i].hint));
         b->setToolTip(QString::fromUtf8(definiciones[i].ayuda));
-        // The navigator never takes the focus, so pressing it does not leave the grid.
-        b->setFocusPolicy(Qt::NoFocus);
+        // A click on the navigator does not take the focus, so it does not leave the grid; the
+        // keyboard reaches it with Tab after the buttons.
+        b->setFocusPolicy(Qt::TabFocus);
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         fila->addWidget(b);
         m_botones[i] = b;
@@ -475,13 +508,13 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
     m_label3 = Etiqueta(m_draw3D1, "Label3", QStringLiteral("INCIDENCIAS EN EL TRASPASO"),
                         {kAzul, 0, true, false, true, kBlanco}, 468, 57, 190, 13);
 
-    m_bitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("Aceptar"),
+    m_bitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("&Aceptar"),
                                 m_draw3D1);
     m_bitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     m_bitBtn1->setGeometry(528, 379, 75, 25);
     m_bitBtn1->setFont(negrita);
     m_bitBtn1->setDefault(true);
-    m_bitBtn1->setProperty(kPropiedadContexto, 1);
+    m_bitBtn1->setProperty(kPropiedadContexto, IDH_CURSOS);
     connect(m_bitBtn1, &QPushButton::clicked, this, &TControlCursos::BitBtn1Click);
 
     Etiqueta(m_draw3D1, "Label4", QStringLiteral("¡ IMPORTANTE !"), {kRojo, 13, false, false, false, {}}, 471,
@@ -497,7 +530,7 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
                             "mismo NIVEL y CURSO, ES1B, ES1C, ES1D, etc.."),
              {kPurpura, 0, false, true, false, {}}, 472, 275, 175, 65);
 
-    m_bitBtn2 = new BotonAjustado(QStringLiteral("Forzar Salida Sin Terminar Proceso "), m_draw3D1);
+    m_bitBtn2 = new BotonAjustado(QStringLiteral("&Forzar Salida Sin Terminar Proceso "), m_draw3D1);
     m_bitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     m_bitBtn2->setGeometry(461, 414, 205, 24);
     m_bitBtn2->setFont(negrita);
@@ -516,6 +549,15 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
     m_label3->hide();
     m_bitBtn2->setVisible(m_control.SalidaVisible());
     m_label8->setVisible(m_control.SalidaVisible());
+
+    // Tab goes from the grid to "Aceptar", the forced exit and then the navigator.
+    setTabOrder(m_grid, m_bitBtn1);
+    setTabOrder(m_bitBtn1, m_bitBtn2);
+    QWidget* anterior = m_bitBtn2;
+    for (QToolButton* b : m_botones) {
+        setTabOrder(anterior, b);
+        anterior = b;
+    }
 
     InstalarTeclaAyuda(*this, ayuda);
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -727,6 +769,17 @@ void TControlCursos::keyPressEvent(QKeyEvent* event)
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
         return;
+    }
+    // Enter on a navigator button presses that button, not the dialog's default one.
+    const bool intro = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (intro && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        for (QToolButton* b : m_botones) {
+            if (b->hasFocus()) {
+                b->animateClick();
+                event->accept();
+                return;
+            }
+        }
     }
     QDialog::keyPressEvent(event);
 }

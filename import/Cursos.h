@@ -76,7 +76,8 @@ private:
     std::array<int, kColumnas> m_anchos{};
 };
 
-// The course grid: Enter moves to the next cell as Tab does.
+// The course grid: Enter moves to the next cell as Tab does. Tab after the last cell (Shift+Tab
+// before the first) leaves the grid for the dialog's other controls instead of wrapping round.
 class CursosTDBGrid : public QTableView
 {
     Q_OBJECT
@@ -92,6 +93,12 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+private:
+    // Whether the current cell is the last one (`next`) or the first one.
+    bool EnBorde(bool next) const;
 };
 
 // A push button whose caption wraps onto more lines when it does not fit.

@@ -73,6 +73,7 @@ void Importacion::EscribirInforme(const std::string& resultado)
     Informe informe{"Importación del centro", m_estado.archivoElegido, resultado, m_resumen, {}, m_avisos};
     try {
         m_informe = zendral::EscribirInforme(m_workDir, informe, std::time(nullptr));
+        m_prompter.InformeEscrito(m_informe);
     } catch (const Error& e) {
         m_avisos.Agregar({TipoAviso::Informe, "", "", "", TextoRuta(CarpetaZendral(m_workDir) / "informes"),
                           std::string("no se ha podido escribir el informe: ") + e.what()});
@@ -85,6 +86,9 @@ FinRun Importacion::BExportarClick()
     m_resumen.clear();
     if (auto elegido = m_prompter.ElegirArchivo()) {
         m_estado.archivoElegido = *elegido;
+    } else if (m_estado.lanzadoPorHost != 2) {
+        // A person who cancels means it: the previous file is not converted again.
+        m_estado.archivoElegido.clear();
     }
     std::error_code ec;
     if (m_estado.archivoElegido.empty() || !std::filesystem::is_regular_file(m_estado.archivoElegido, ec)) {
@@ -172,6 +176,7 @@ void ComprobarDocumentoCentro(const xml::Document& documento, const std::filesys
 
 void Importacion::CargarAsignaturas()
 {
+    m_prompter.Etapa("1 de 7: Asignaturas y actividades (ASIGNOMT)");
     dbf::Table tabla("ASIGNOMT", m_workDir, "ASIGNOMT");
     tablas::Definir(tabla, tablas::kAsignomt);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
@@ -224,6 +229,7 @@ void Importacion::CargarAsignaturas()
 
 void Importacion::CargarProfesores()
 {
+    m_prompter.Etapa("2 de 7: Profesores (PROFT)");
     dbf::Table tabla("PROFT", m_workDir, "PROFT");
     tablas::Definir(tabla, tablas::kProft);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
@@ -254,6 +260,7 @@ void Importacion::CargarProfesores()
 
 void Importacion::CargarAulas()
 {
+    m_prompter.Etapa("3 de 7: Aulas (AULAT)");
     dbf::Table tabla("AULAT", m_workDir, "AULAT");
     tablas::Definir(tabla, tablas::kAulat);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
@@ -289,6 +296,7 @@ std::vector<CursoDocumento> LeerCursos(const xml::Document& doc)
 
 void Importacion::CargarCursos()
 {
+    m_prompter.Etapa("4 de 7: Niveles y cursos (CURSOST)");
     {
         dbf::Table tabla("CURSOST", m_workDir, "CURSOST");
         tablas::Definir(tabla, tablas::kCursost);
@@ -332,6 +340,7 @@ void Importacion::CargarCursos()
 
 void Importacion::CargarGrupos()
 {
+    m_prompter.Etapa("5 de 7: Grupos y materias (GRUPOST, MATIB)");
     // CURSOST holds its final answers now: say which groups they leave without level or course.
     if (Documento().selectSingleNode("/CENTRE/CURSOS/CURS")) {
         m_avisos.Agregar(ComprobarNiveles(Documento(), LeerCursost(m_workDir)));
@@ -462,6 +471,7 @@ std::string PatronSesiones(double horas)
 
 void Importacion::CargarLineas()
 {
+    m_prompter.Etapa("6 de 7: Líneas de asignaturas (ASIGT)");
     dbf::Table lineas("ASIGT", m_workDir, "ASIGT");
     tablas::Definir(lineas, tablas::kAsigt);
     lineas.CreateTable(dbf::Table::Replace::OnClose);
@@ -525,6 +535,7 @@ void Importacion::CargarLineas()
 
 void Importacion::CargarDiasHoras()
 {
+    m_prompter.Etapa("7 de 7: Días y horas (DIASHORAST)");
     dbf::Table tabla("DIASHORAST", m_workDir, "DIASHORAST");
     tablas::Definir(tabla, tablas::kDiashorast);
     tabla.CreateTable();

@@ -34,6 +34,10 @@ public:
     virtual void MostrarControlCursos(ControlCursos& dialogo) = 0;
     // The line-creation question: true for OK, false for Cancel or Escape.
     virtual bool ConfirmarLineas() = 0;
+    // The step a run starts now, in words for people ("Profesores (PROFT)"). UTF-8.
+    virtual void Etapa(const std::string& /*etapa*/) {}
+    // The report the run has just written, which the closing message may offer to open.
+    virtual void InformeEscrito(const std::filesystem::path& /*informe*/) {}
 };
 
 // Shows the busy cursor while it lives: the normal cursor comes back however the run ends.

@@ -65,33 +65,35 @@ protected:
     fs::path work = dir / "VTEMP";
 };
 
-TEST_F(CliTest, UsageErrorsExitWithTwo)
+TEST_F(CliTest, UsageErrorsNameTheArgumentAndExitWithTwo)
 {
-    const std::vector<std::vector<std::string>> malos = {
-        {},
-        {"exportar"},
-        {"importar", "a.xml", "--cursos", "c.csv"},
-        {"importar"},
-        {"exportar", "a.xml", "b.xml"},
-        {"exportar", "a.xml", "--dir"},
-        {"exportar", "a.xml", "--cursos"},
-        {"exportar", "a.xml", "--desconocida"},
-        {"cursos", "a.xml", "--sin-lineas"},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> malos = {
+        {{}, "Falta la orden"},
+        {{"exporta", "a.xml"}, "Orden desconocida: exporta"},
+        {{"exportar"}, "Falta el documento de centro (CENTRO.xml)"},
+        {{"importar", "a.xml", "--cursos", "c.csv"}, "La orden importar no admite la opción --cursos"},
+        {{"importar"}, "Falta el archivo o la carpeta de destino"},
+        {{"exportar", "a.xml", "b.xml"}, "Sobra el argumento b.xml"},
+        {{"copias", "x"}, "Sobra el argumento x"},
+        {{"exportar", "a.xml", "--dir"}, "Falta el valor de --dir"},
+        {{"exportar", "a.xml", "--cursos"}, "Falta el valor de --cursos"},
+        {{"exportar", "a.xml", "--desconocida"}, "La orden exportar no admite la opción --desconocida"},
+        {{"cursos", "a.xml", "--sin-lineas"}, "La orden cursos no admite la opción --sin-lineas"},
     };
-    for (const auto& args : malos) {
+    for (const auto& [args, error] : malos) {
         const auto s = Ejecutar(args);
-        EXPECT_EQ(s.codigo, 2) << (args.empty() ? "" : args[0]);
-        EXPECT_EQ(s.err.rfind("Uso:", 0), 0u);
+        EXPECT_EQ(s.codigo, 2) << error;
+        EXPECT_EQ(s.err.rfind(error + "\n\nUso:", 0), 0u) << s.err;
         EXPECT_TRUE(s.out.empty());
     }
 }
 
 TEST_F(CliTest, MissingFileSaysSoAndExitsWithOne)
 {
-    for (const std::string orden : {"exportar", "cursos"}) {
+    for (const std::string orden : {"exportar", "cursos", "comprobar"}) {
         const auto s = Ejecutar({orden, (dir / "no.xml").string()});
         EXPECT_EQ(s.codigo, 1);
-        EXPECT_EQ(s.err, "No existe archivo\n");
+        EXPECT_EQ(s.err, "No existe archivo: " + (dir / "no.xml").string() + "\n");
     }
     const auto s = Ejecutar(Exportar(kSamples / "centre.xml", {"--cursos", (dir / "no.csv").string()}));
     EXPECT_EQ(s.codigo, 1);
@@ -174,7 +176,7 @@ TEST_F(CliTest, TimetableExportGoesToTheDirectoryOfTheGivenName)
 
     auto s = Ejecutar({"importar", (saga / "no.xml").string(), "--dir", work.string()});
     EXPECT_EQ(s.codigo, 1);
-    EXPECT_EQ(s.err, "No existe archivo\n");
+    EXPECT_EQ(s.err, "No existe archivo: " + (saga / "no.xml").string() + "\n");
     EXPECT_FALSE(fs::exists(saga / "SolucioHorari.xml"));
 
     // An existing file that is not XML names its directory; a directory names itself.
@@ -610,6 +612,32 @@ TEST_F(CliTest, MissingWorkingDirectoryIsAnError)
     EXPECT_NE(s.err.find("No existe el directorio de trabajo " + (dir / "nada").string()), std::string::npos)
         << s.err;
     EXPECT_EQ(s.err.find(".DBF"), std::string::npos) << s.err;
+
+    // Every command that takes --dir, listing copies included.
+    for (const std::string orden : {"copias", "restaurar"}) {
+        const auto c = Ejecutar({orden, "--dir", (dir / "nada").string()});
+        EXPECT_EQ(c.codigo, 1) << orden;
+        EXPECT_EQ(c.err, "No existe el directorio de trabajo " + (dir / "nada").string() + "\n");
+        EXPECT_TRUE(c.out.empty()) << c.out;
+    }
+}
+
+TEST_F(CliTest, EveryCommandRefusesWhatIsNotACentreDocument)
+{
+    const auto horario = dir.write("SolucioHorari.xml", "<HORARI><SESSIONS/></HORARI>");
+    for (const std::string orden : {"exportar", "cursos", "comprobar"}) {
+        std::vector<std::string> args = {orden, horario.string()};
+        if (orden != "cursos") {
+            args.insert(args.end(), {"--dir", work.string()});
+        }
+        const auto s = Ejecutar(args);
+        EXPECT_EQ(s.codigo, 1) << orden;
+        EXPECT_EQ(s.err, "El archivo " + horario.string() +
+                             " no es un documento de centro de GestIB: su elemento raíz es HORARI\n")
+            << orden;
+        EXPECT_TRUE(s.out.empty()) << orden << ": " << s.out;
+    }
+    EXPECT_TRUE(fs::is_empty(work));
 }
 
 } // namespace

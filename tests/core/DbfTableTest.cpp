@@ -152,7 +152,9 @@ TEST(DbfTableTest, WritesHandComputedBytesAndRefusesMisuseWithoutTouchingThem)
 
     EXPECT_THROW(t.First(), Error) << "closed";
     t.Open(false);
-    EXPECT_EQ(ErrorOf([&] { t.FieldByName("NOEXISTE"); }), "wwTabla: No se encuentra el campo 'NOEXISTE'");
+    EXPECT_EQ(ErrorOf([&] { t.FieldByName("NOEXISTE"); }),
+              "wwTabla: No se encuentra el campo 'NOEXISTE' en la tabla MATIB (" +
+                  (dir / "MATIB.DBF").string() + ")");
     EXPECT_TRUE(t.Eof());
     EXPECT_THROW(t.FieldByName("ABREV").AsString(), Error) << "no current record";
     t.Close();
@@ -823,7 +825,9 @@ TEST(DbfTableTest, FieldByNameFollowsTheFieldsOfTheTableAsOpenedNow)
     dir.write("PROFT.DBF", RawTable(0x03, {{"NOMBRE", 'C', 2}, {"CODI", 'C', 3}}, {" xy456"}));
     t.Refresh();
     EXPECT_EQ(t.FieldByName("CODI").AsString(), "456");
-    EXPECT_EQ(ErrorOf([&] { t.FieldByName("ABREV"); }), "wwTabla: No se encuentra el campo 'ABREV'");
+    EXPECT_EQ(ErrorOf([&] { t.FieldByName("ABREV"); }),
+              "wwTabla: No se encuentra el campo 'ABREV' en la tabla PROFT (" + (dir / "PROFT.DBF").string() +
+                  ")");
 }
 
 // ---- Crash safety ---------------------------------------------------------------------------

@@ -174,6 +174,14 @@ TEST_F(ExportacionTest, NoFileReportsZeroToTheHostAndWritesNothing)
     fs::remove(destino / kArchivoHorario);
     ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
     EXPECT_TRUE(fs::exists(destino / kArchivoHorario));
+
+    // Started by hand, a cancel after a run writes nothing and says there is no file.
+    estado.lanzadoPorHost = 0;
+    fs::remove(destino / kArchivoHorario);
+    prompter.mensajes.clear();
+    EXPECT_EQ(exportacion.BImportarClick(), FinRun::SinArchivo);
+    EXPECT_EQ(prompter.mensajes, std::vector<std::string>{msg::kNoExisteArchivo});
+    EXPECT_FALSE(fs::exists(destino / kArchivoHorario));
 }
 
 TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
@@ -188,7 +196,9 @@ TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
         exportacion.BImportarClick();
         FAIL() << "a missing field must end the run";
     } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "wwTableSoluc: No se encuentra el campo 'TAREA'");
+        EXPECT_EQ(std::string(e.what()),
+                  "wwTableSoluc: No se encuentra el campo 'TAREA' en la tabla SOLUC (" +
+                      (work / "SOLUC.DBF").string() + ")");
     }
     EXPECT_FALSE(prompter.cursorOcupado);
     EXPECT_EQ(estado.codigoResultado, 0);

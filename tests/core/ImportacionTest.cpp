@@ -492,7 +492,7 @@ TEST_F(ImportacionTest, NoFileShowsMessageAndTouchesNothing)
     EXPECT_EQ(prompter.vecesOcupado, 0);
 }
 
-TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelledChoiceReusesTheFile)
+TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelReusesTheFileOnlyUnderTheHost)
 {
     {
         // Days and hours left by an earlier run.
@@ -526,12 +526,23 @@ TEST_F(ImportacionTest, CompletedRunWritesEveryTableAndACancelledChoiceReusesThe
               (Lista{"DIHO:C:10:0", "CODDIHO:C:10:0", "DIA:C:20:0", "TEXTODIA:C:20:0", "HORA:C:8:0",
                      "HORADESDE:C:8:0", "HORAHASTA:C:8:0", "MINUTOS:C:8:0"}));
 
-    // The dialog cancelled on the second run: the same file is converted again.
+    // Under the host the dialog cancelled on a second run converts the same file again.
+    estado.lanzadoPorHost = 2;
     prompter.archivo.reset();
     prompter.mensajes.clear();
     prompter.dialogos = {Mostrar{{{"BAT", "1"}, {"BAT", "2"}}, Mostrar::Fin::Aceptar}};
     ASSERT_EQ(Imp().BExportarClick(), FinRun::Completado);
     EXPECT_EQ(Columna("GRUPOST", "ABREV"), (Lista{"BA1A", "BA1B", "BA2X"}));
+
+    // Started by hand, a cancel after a run converts nothing: no table, no copy, no question.
+    estado.lanzadoPorHost = 0;
+    prompter.mensajes.clear();
+    const auto grupos = test::ReadFile(work / "GRUPOST.DBF");
+    const auto copiasAntes = copias::Listar(work).size();
+    ASSERT_EQ(Imp().BExportarClick(), FinRun::SinArchivo);
+    EXPECT_EQ(prompter.mensajes, Lista{msg::kNoExisteArchivo});
+    EXPECT_EQ(test::ReadFile(work / "GRUPOST.DBF"), grupos);
+    EXPECT_EQ(copias::Listar(work).size(), copiasAntes);
 }
 
 // The command line reads the document once and hands it over: no file is chosen or read again.

@@ -354,3 +354,30 @@ TEST(SistemaTest, VirtualStoreCopyOfFilesUnderProgramFiles)
 
 } // namespace
 } // namespace zendral::sistema
+
+// Errors of the standard library that reach a front end read in Spanish, naming the files.
+TEST(SistemaTest, SystemErrorsReachTheUserInSpanish)
+{
+    zendral::test::TempDir dir;
+    const auto existe = dir.write("a.txt", "x");
+    std::string texto;
+    try {
+        std::filesystem::create_directory(existe / "b");
+    } catch (const std::exception& e) {
+        texto = zendral::MensajeDeExcepcion(e);
+    }
+    EXPECT_EQ(texto.rfind("Error del sistema con " + (existe / "b").string() + ": ", 0), 0u) << texto;
+    EXPECT_EQ(texto.find("Not a directory"), std::string::npos) << texto;
+
+    const std::filesystem::filesystem_error existente("File exists", existe, existe,
+                                                      std::make_error_code(std::errc::file_exists));
+    EXPECT_EQ(zendral::MensajeDeExcepcion(existente), "Error del sistema con " + existe.string() + " y " +
+                                                          existe.string() +
+                                                          ": ya existe un archivo con ese nombre");
+    const std::system_error soloLectura(std::make_error_code(std::errc::read_only_file_system));
+    EXPECT_EQ(zendral::MensajeDeExcepcion(soloLectura),
+              "Error del sistema: el sistema de archivos es de solo lectura");
+    EXPECT_EQ(zendral::MensajeDeExcepcion(std::bad_alloc()),
+              "No queda memoria suficiente para terminar el proceso");
+    EXPECT_EQ(zendral::MensajeDeExcepcion(std::logic_error("x")), "Error inesperado: x");
+}

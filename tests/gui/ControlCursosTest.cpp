@@ -94,6 +94,7 @@ private slots:
     void tablaVacia();
     void tablaQueNoSeAbre();
     void errorAlGuardar();
+    void soloConElTeclado();
 };
 
 void ControlCursosTest::dialogoAlAbrir()
@@ -127,9 +128,9 @@ void ControlCursosTest::dialogoAlAbrir()
         QVERIFY(grid->columnWidth(1) >= 40 * cero);
         QVERIFY(grid->columnWidth(0) >= 10 * cero);
 
-        // F1 asks for context 1; Escape does not close the dialog.
+        // F1 asks for the topic of this dialog; Escape does not close it.
         QTest::keyClick(grid, Qt::Key_F1);
-        QCOMPARE(b.ayuda.peticiones, QStringList{"contexto:1"});
+        QCOMPARE(b.ayuda.peticiones, QStringList{"contexto:20"});
         QTest::keyClick(&d, Qt::Key_Escape);
         QVERIFY(d.isVisible());
         d.close();
@@ -233,7 +234,7 @@ void ControlCursosTest::cierreConDatosQueFaltan()
 
     // A second import in the same process offers the forced exit from the start, without the notice.
     QStringList avisos;
-    QVERIFY(Importar(b, {CancelarArchivo(), EnDialogo([&](TControlCursos& d) {
+    QVERIFY(Importar(b, {ElegirArchivo(b.centro), EnDialogo([&](TControlCursos& d) {
                              avisos = Avisos(d);
                              d.close();
                          })}));
@@ -404,6 +405,60 @@ void ControlCursosTest::errorAlGuardar()
     lleno.reset();
     f.close();
     QCOMPARE(b.Resultado(), std::string("[Transformadores]\r\nTransformado=0\r\n"));
+}
+
+void ControlCursosTest::soloConElTeclado()
+{
+    Banco b;
+    Ventana(b);
+    // Keys go where the focus is, as a person's do.
+    const auto teclas = [](const QString& texto) {
+        for (const QChar c : texto) {
+            QTest::keyClicks(QApplication::focusWidget(), QString(c));
+        }
+    };
+    const auto tecla = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), k, m);
+    };
+    QStringList foco;
+    const auto anotar = [&foco] {
+        QWidget* w = QApplication::focusWidget();
+        foco << (w == nullptr                ? QStringLiteral("(nada)")
+                 : w->objectName().isEmpty() ? "grid"
+                                             : w->objectName());
+    };
+    const auto enDialogo = [&](TControlCursos& d) {
+        const QList<QStringList> filas = {{"ESO", "1"}, {"BAT", "2"}};
+        for (const QStringList& fila : filas) {
+            // From the code to the level, typed, then Tab to the course, typed, then Tab on.
+            tecla(Qt::Key_Tab);
+            tecla(Qt::Key_Tab);
+            teclas(fila[0]);
+            tecla(Qt::Key_Tab);
+            teclas(fila[1]);
+            tecla(Qt::Key_Tab);
+        }
+        // After the last cell the focus leaves the grid for "Aceptar"; Shift+Tab goes back and
+        // Tab out again; Tab once more reaches the navigator.
+        anotar();
+        tecla(Qt::Key_Backtab, Qt::ShiftModifier);
+        anotar();
+        tecla(Qt::Key_Tab);
+        anotar();
+        tecla(Qt::Key_Tab);
+        anotar();
+        tecla(Qt::Key_Backtab, Qt::ShiftModifier);
+        anotar();
+        QCOMPARE(Hijo(d, "BitBtn1")->property("text").toString(), QStringLiteral("&Aceptar"));
+        QCOMPARE(Hijo(d, "BitBtn2")->property("text").toString().left(7), QStringLiteral("&Forzar"));
+        // Enter on the focused button presses it.
+        tecla(Qt::Key_Return);
+    };
+    QVERIFY(Importar(b, {ElegirArchivo(b.centro), EnDialogo(enDialogo)}));
+    QCOMPARE(foco, (QStringList{"BitBtn1", "CursosTDBGrid", "BitBtn1", "wwDBNavigator1First", "BitBtn1"}));
+    QCOMPARE(b.Columna("CURSOST", "NIVEL"), (QStringList{"ESO", "BAT"}));
+    QCOMPARE(b.Columna("CURSOST", "CURSO"), (QStringList{"1", "2"}));
+    QCOMPARE(b.Columna("GRUPOST", "ABREV"), (QStringList{"ES1A", "ES1B", "BA2A"}));
 }
 
 QTEST_MAIN(ControlCursosTest)

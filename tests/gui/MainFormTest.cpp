@@ -2,6 +2,7 @@
 
 #include "AyudaChm.h"
 #include "Banco.h"
+#include "Copias.h"
 #include "Cursos.h"
 #include "Error.h"
 #include "HtmlHelpEngine.h"
@@ -9,13 +10,16 @@
 #include "LineaOrdenes.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
+#include "TempDir.h"
 #include "VelorinSim.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QTextEdit>
@@ -172,6 +176,37 @@ void MainFormTest::ayuda()
     QTest::mouseClick(f.findChild<QWidget*>(QStringLiteral("Button1")), Qt::LeftButton);
     QCOMPARE(b.ayuda.peticiones, (QStringList{"contexto:1", "archivo:GestIB.chm", "contenido"}));
     QVERIFY(b.prompter.vistos.isEmpty());
+
+    // Every window of an import asks for its own topic: the file dialog the import's, the
+    // level/course dialog the courses', the line question the lines', the closing box the
+    // messages'.
+    const auto conF1 = [](GuiPrompter::Respuesta respuesta) -> GuiPrompter::Respuesta {
+        return [respuesta](QDialog& d) {
+            d.show();
+            QApplication::setActiveWindow(&d);
+            if (QTest::qWaitForWindowActive(&d)) {
+                QWidget* foco = QApplication::focusWidget();
+                QTest::keyClick(foco != nullptr && foco->window() == &d ? foco : &d, Qt::Key_F1);
+            }
+            d.hide();
+            return respuesta(d);
+        };
+    };
+    b.ayuda.peticiones.clear();
+    b.prompter.respuestas = {conF1(ElegirArchivo(b.centro)), EnDialogo([](TControlCursos& d) {
+                                 QApplication::setActiveWindow(&d);
+                                 QTest::keyClick(d.findChild<QTableView*>(QStringLiteral("CursosTDBGrid")),
+                                                 Qt::Key_F1);
+                                 Escribir(d, 0, ModeloCursos::kNivel, QStringLiteral("ESO"));
+                                 Escribir(d, 0, ModeloCursos::kCurso, QStringLiteral("1"));
+                                 Escribir(d, 1, ModeloCursos::kNivel, QStringLiteral("BAT"));
+                                 Escribir(d, 1, ModeloCursos::kCurso, QStringLiteral("1"));
+                                 Pulsar(d, "BitBtn1");
+                             }),
+                             conF1(Pulsar()), conF1(Pulsar())};
+    f.BExportarClick();
+    QVERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(b.ayuda.peticiones, (QStringList{"contexto:10", "contexto:20", "contexto:30", "contexto:60"}));
 }
 
 // The help engine's calls, kept for the test to look at.
@@ -346,19 +381,47 @@ void MainFormTest::dosImportacionesConLaSegundaCancelada()
     Banco b;
     TMForm& f = b.Crear();
     MostrarVentana(f);
-    Responder(b, kImportacion);
-    f.BExportarClick();
+    // While the level/course dialog is open the window shows the step, with the busy cursor off.
+    QString etapa;
+    auto* etiqueta = f.findChild<QLabel*>(QStringLiteral("LabelEtapa"));
+    b.prompter.respuestas = {ElegirArchivo(b.centro), EnDialogo([&etapa, etiqueta](TControlCursos& d) {
+                                 etapa = etiqueta->isVisibleTo(etiqueta->window()) ? etiqueta->text() : "";
+                                 Escribir(d, 0, ModeloCursos::kNivel, QStringLiteral("ESO"));
+                                 Escribir(d, 0, ModeloCursos::kCurso, QStringLiteral("1"));
+                                 Escribir(d, 1, ModeloCursos::kNivel, QStringLiteral("BAT"));
+                                 Escribir(d, 1, ModeloCursos::kCurso, QStringLiteral("1"));
+                                 Pulsar(d, "BitBtn1");
+                             }),
+                             Pulsar(), Pulsar()};
+    // Enter on the focused button starts the run, as a click does.
+    auto* exportar = f.findChild<QPushButton*>(QStringLiteral("BExportar"));
+    exportar->setFocus();
+    QTest::keyClick(exportar, Qt::Key_Return);
     QVERIFY(b.prompter.respuestas.empty());
-    // The second run keeps the file of the first when its dialog is cancelled, and converts it again
-    // with other levels.
-    std::filesystem::remove(b.work / "GRUPOST.DBF");
-    b.prompter.vistos.clear();
-    b.prompter.respuestas = {CancelarArchivo(), Rellenar({{"PRI", "2"}, {"BAT", "2"}}),
-                             Pulsar(QMessageBox::Cancel), Pulsar()};
-    f.BExportarClick();
     QCOMPARE(b.prompter.vistos, kImportacion);
-    QCOMPARE(b.Columna("GRUPOST", "ABREV"), (QStringList{"PR2A", "PR2B", "BA2A"}));
-    QVERIFY(b.Columna("ASIGT", "CGRUP").isEmpty());
+    QCOMPARE(etapa, QStringLiteral("En curso: 4 de 7: Niveles y cursos (CURSOST)"));
+    QVERIFY(!etiqueta->isVisibleTo(&f));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    // Started by hand, the second run with its dialog cancelled converts nothing: no table, no
+    // copy, only "No existe archivo".
+    const auto grupos = ReadFile(b.work / "GRUPOST.DBF");
+    const auto copiasAntes = copias::Listar(b.work).size();
+    b.prompter.vistos.clear();
+    // The file dialog opens centred over the window.
+    QPoint centro;
+    b.prompter.respuestas = {[&centro](QDialog& d) {
+                                 centro = QRect(d.pos(), d.size()).center();
+                                 return CancelarArchivo()(d);
+                             },
+                             Pulsar()};
+    f.BExportarClick();
+    QVERIFY2((centro - f.geometry().center()).manhattanLength() <= 2,
+             qPrintable(QStringLiteral("%1,%2").arg(centro.x()).arg(centro.y())));
+    QCOMPARE(b.prompter.vistos, (QStringList{kArchivo, "Zendral|No existe archivo"}));
+    QCOMPARE(ReadFile(b.work / "GRUPOST.DBF"), grupos);
+    QCOMPARE(copias::Listar(b.work).size(), copiasAntes);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(f.isVisible());
 }
 
@@ -465,9 +528,8 @@ void MainFormTest::detallesDelMensajeFinal()
     AyudaRegistrada ayuda;
     GuiPrompter p(ayuda);
     QStringList botones;
-    QString detalles;
-    QString abierto;
-    bool listaVisible = false;
+    QString cuenta;
+    QMessageBox::Icon icono = QMessageBox::NoIcon;
     const auto mirar = [&](QDialog& d) {
         auto& caja = static_cast<QMessageBox&>(d);
         botones.clear();
@@ -475,15 +537,8 @@ void MainFormTest::detallesDelMensajeFinal()
             botones << b->text();
         }
         botones.sort();
-        detalles = caja.detailedText();
-        if (auto* boton = caja.findChild<QAbstractButton*>(QStringLiteral("Detalles"))) {
-            caja.show();
-            boton->click();
-            QCoreApplication::processEvents();
-            abierto = boton->text();
-            auto* lista = caja.findChild<QTextEdit*>();
-            listaVisible = lista != nullptr && lista->isVisible();
-        }
+        cuenta = caja.informativeText();
+        icono = caja.icon();
         return Pulsar()(d);
     };
 
@@ -492,27 +547,65 @@ void MainFormTest::detallesDelMensajeFinal()
     p.MensajeFinal(msg::kProcesoFinalizado, ListaAvisos{});
     QCOMPARE(p.vistos, QStringList{kFinalizado});
     QCOMPARE(botones, QStringList{"Aceptar"});
-    QVERIFY(detalles.isEmpty());
+    QVERIFY(cuenta.isEmpty());
+    QCOMPARE(icono, QMessageBox::NoIcon);
 
     ListaAvisos avisos;
     avisos.Agregar({TipoAviso::Recorte, "CURSOST", "CURS 1", "CODI", "123456789012345678901", "recortado"});
     avisos.Agregar(
         {TipoAviso::Conversion, "PROFT", "PLACA P1", "NOMBRE", "Łukasz", "se guarda como «?ukasz»"});
     avisos.Agregar({TipoAviso::Recorte, "PROFT", "PLACA P2", "CODI", "x", "recortado"});
+    TempDir dir;
+    p.InformeEscrito(dir.write("informe.txt", "informe"));
     p.vistos.clear();
-    p.respuestas = {mirar};
+    // "Mostrar detalles…" opens the warnings window; the box comes back when it closes.
+    QSize tamano;
+    bool fijo = true;
+    QStringList lista;
+    bool abrir = false;
+    QString copiado;
+    p.respuestas = {[&](QDialog& d) {
+                        mirar(d);
+                        d.findChild<QAbstractButton*>(QStringLiteral("Detalles"))->click();
+                        return d.result();
+                    },
+                    [&](QDialog& d) {
+                        d.show();
+                        if (QTest::qWaitForWindowActive(&d)) {
+                            QTest::keyClick(&d, Qt::Key_F1);
+                        }
+                        tamano = d.size();
+                        fijo = d.minimumSize() == d.maximumSize();
+                        lista = d.findChild<QTextEdit*>(QStringLiteral("ListaAvisos"))
+                                    ->toPlainText()
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                        abrir = d.findChild<QPushButton*>(QStringLiteral("BAbrirInforme"))->isEnabled();
+                        d.findChild<QPushButton*>(QStringLiteral("BCopiar"))->click();
+                        copiado = QGuiApplication::clipboard()->text();
+                        d.findChild<QPushButton*>(QStringLiteral("BCerrar"))->click();
+                        return d.result();
+                    },
+                    mirar};
     p.MensajeFinal(msg::kProcesoFinalizado, avisos);
-    // Same title and text; the count first, then by kind.
-    QCOMPARE(p.vistos, QStringList{kFinalizado});
-    QCOMPARE(botones, (QStringList{"Aceptar", QString::fromUtf8("Mostrar detalles…")}));
-    QCOMPARE(abierto, QString::fromUtf8("Ocultar detalles…"));
-    QVERIFY(listaVisible);
-    QCOMPARE(detalles, QString::fromUtf8("3 avisos\n\n"
-                                         "Caracteres que Velorin no puede guardar (1):\n"
-                                         "  - PROFT.NOMBRE, PLACA P1, «Łukasz»: se guarda como «?ukasz»\n\n"
-                                         "Códigos recortados (2):\n"
-                                         "  - CURSOST.CODI, CURS 1, «123456789012345678901»: recortado\n"
-                                         "  - PROFT.CODI, PLACA P2, «x»: recortado\n"));
+    QVERIFY(p.respuestas.empty());
+    // Same title and text; the count and the warning icon.
+    QCOMPARE(p.vistos, (QStringList{kFinalizado, "Avisos del proceso", kFinalizado}));
+    QCOMPARE(botones, (QStringList{"&Mostrar detalles…", "Aceptar"}));
+    QCOMPARE(cuenta, QStringLiteral("3 avisos"));
+    QCOMPARE(icono, QMessageBox::Warning);
+    // Large enough to read, and resizable.
+    QVERIFY2(tamano.width() >= 700 && tamano.height() >= 450,
+             qPrintable(QStringLiteral("%1x%2").arg(tamano.width()).arg(tamano.height())));
+    QVERIFY(!fijo);
+    QCOMPARE(lista, (QStringList{"Caracteres que Velorin no puede guardar (1)",
+                                 "PROFT.NOMBRE, PLACA P1, «Łukasz»: se guarda como «?ukasz»",
+                                 "Códigos recortados (2)",
+                                 "CURSOST.CODI, CURS 1, «123456789012345678901»: recortado",
+                                 "PROFT.CODI, PLACA P2, «x»: recortado"}));
+    QVERIFY(abrir);
+    QVERIFY2(copiado.startsWith(QStringLiteral("3 avisos\n\nCaracteres que Velorin no puede guardar (1):\n")),
+             qPrintable(copiado));
+    QCOMPARE(ayuda.peticiones, QStringList{"contexto:60"});
 }
 
 void MainFormTest::nivelesRecordadosEnElDialogo()

@@ -11,8 +11,11 @@
 #include "Sistema.h"
 
 #include <QAction>
-#include <QListWidget>
+#include <QApplication>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTableWidget>
 #include <QTest>
 #include <cerrno>
 #include <map>
@@ -95,13 +98,26 @@ void RestaurarTest::restaurarDesdeElMenu()
     QAction* accion = f.actions().front();
     QCOMPARE(accion->text(), QStringLiteral("Restaurar tablas anteriores…"));
     int copias = 0;
-    QString primera;
+    QStringList primera;
     QString cancelar;
+    bool legible = false;
+    int ancho = 0;
     b.prompter.vistos.clear();
     b.prompter.respuestas = {
         [&](QDialog& d) -> int {
             copias = dynamic_cast<DialogoRestaurar&>(d).Copias();
-            primera = d.findChild<QListWidget*>(QStringLiteral("ListaCopias"))->item(0)->text();
+            auto* tabla = d.findChild<QTableWidget*>(QStringLiteral("ListaCopias"));
+            for (int c = 0; c < tabla->columnCount(); ++c) {
+                primera << tabla->horizontalHeaderItem(c)->text() + "=" + tabla->item(0, c)->text();
+            }
+            // At its default size every column shows whole (no horizontal scrolling) where the
+            // screen is as wide as a small laptop's, 1366 pixels; the offscreen one is narrower.
+            d.show();
+            QCoreApplication::processEvents();
+            ancho = tabla->horizontalHeader()->length();
+            legible = d.screen()->availableGeometry().width() < 1366 ||
+                      (tabla->horizontalScrollBar()->maximum() == 0 && ancho <= tabla->viewport()->width());
+            d.hide();
             cancelar = d.findChild<QPushButton*>(QStringLiteral("BCancelar"))->text();
             d.findChild<QPushButton*>(QStringLiteral("BRestaurar"))->click();
             return d.result();
@@ -111,12 +127,62 @@ void RestaurarTest::restaurarDesdeElMenu()
     QVERIFY(b.prompter.respuestas.empty());
     // The copies before each import: the second (the first centre's tables) and the first (none).
     QCOMPARE(copias, 2);
-    QVERIFY2(primera.contains(QStringLiteral("centre.xml")), qPrintable(primera));
+    // Date, what it was taken before, the document, then the records of each table.
+    QCOMPARE(primera.size(), 3 + 8);
+    QVERIFY2(primera[0].startsWith(QStringLiteral("Fecha=")), qPrintable(primera.join(" | ")));
+    QCOMPARE(primera[1], QStringLiteral("Copia tomada=antes de importar centre.xml"));
+    QCOMPARE(primera[2], QStringLiteral("Documento=centre.xml"));
+    QCOMPARE(primera.mid(3, 2), (QStringList{"ASIGNOMT=2", "PROFT=1"}));
+    QVERIFY(legible);
+    QVERIFY2(ancho < 1300, qPrintable(QString::number(ancho)));
     QCOMPARE(cancelar, QStringLiteral("Cancelar"));
     QCOMPARE(b.prompter.vistos.size(), 2);
     QCOMPARE(b.prompter.vistos[0], QStringLiteral("Restaurar tablas anteriores"));
     QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("Se han restaurado las tablas")),
              qPrintable(b.prompter.vistos[1]));
+    QVERIFY(Tablas(b.work) == antes);
+
+    // A double-click asks first: "No" keeps the dialog open, "Sí" restores that copy. F1 asks for
+    // the copies topic.
+    OtroCentro(b);
+    Importar(b, f);
+    const auto otras = Tablas(b.work);
+    b.prompter.vistos.clear();
+    b.prompter.respuestas = {[&](QDialog& d) -> int {
+                                 d.show();
+                                 if (!QTest::qWaitForWindowActive(&d)) {
+                                     return QDialog::Rejected;
+                                 }
+                                 QTest::keyClick(&d, Qt::Key_F1);
+                                 auto* tabla = d.findChild<QTableWidget*>(QStringLiteral("ListaCopias"));
+                                 emit tabla->cellDoubleClicked(2, 1);
+                                 if (d.result() == QDialog::Accepted) {
+                                     return QDialog::Rejected;
+                                 }
+                                 emit tabla->cellDoubleClicked(2, 1);
+                                 return d.result();
+                             },
+                             [](QDialog& d) {
+                                 // The question asks for the copies topic too.
+                                 d.show();
+                                 QApplication::setActiveWindow(&d);
+                                 if (QTest::qWaitForWindowActive(&d)) {
+                                     QTest::keyClick(&d, Qt::Key_F1);
+                                 }
+                                 d.hide();
+                                 return Pulsar(QMessageBox::No)(d);
+                             },
+                             Pulsar(QMessageBox::Yes), Pulsar()};
+    accion->trigger();
+    QVERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(b.ayuda.peticiones, (QStringList{"contexto:55", "contexto:55"}));
+    QCOMPARE(b.prompter.vistos.size(), 4);
+    QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("¿Quiere restaurar las tablas de la copia del")),
+             qPrintable(b.prompter.vistos[1]));
+    // The third row: the copy taken before the second import, the first import's tables.
+    QVERIFY2(b.prompter.vistos[1].contains(QStringLiteral("(antes de importar centre.xml)?")),
+             qPrintable(b.prompter.vistos[1]));
+    QVERIFY(Tablas(b.work) != otras);
     QVERIFY(Tablas(b.work) == antes);
 
     // Cancelar changes nothing.
@@ -128,7 +194,7 @@ void RestaurarTest::restaurarDesdeElMenu()
     accion->trigger();
     QVERIFY(b.prompter.respuestas.empty());
     QVERIFY(Tablas(b.work) == ahora);
-    QCOMPARE(copias::Listar(b.work).size(), std::size_t{3});
+    QCOMPARE(copias::Listar(b.work).size(), std::size_t{5});
 }
 
 void RestaurarTest::errorOfreceVolver()
