@@ -101,7 +101,7 @@ int ArchivoNuevo::Entregar()
     return fd;
 }
 
-int ArchivoNuevo::Confirmar()
+int ArchivoNuevo::Confirmar(bool sincronizarCarpeta)
 {
     if (m_fd >= 0 && sistema::Sincronizar(m_fd) != 0) {
         return errno;
@@ -110,7 +110,9 @@ int ArchivoNuevo::Confirmar()
         return errno;
     }
     m_confirmado = true;
-    sistema::SincronizarDirectorio(m_destino.parent_path());
+    if (sincronizarCarpeta) {
+        sistema::SincronizarDirectorio(m_destino.parent_path());
+    }
     return 0;
 }
 

@@ -41,8 +41,9 @@ public:
     // still this object's to put in place or to remove.
     int Entregar();
     // Syncs the file if it is still open here, renames it over `destino` and makes the rename
-    // durable. The file stays open (fd()) where it was: it is `destino` now.
-    int Confirmar();
+    // durable (unless `sincronizarCarpeta` is false: the caller syncs the folder once for several
+    // files). The file stays open (fd()) where it was: it is `destino` now.
+    int Confirmar(bool sincronizarCarpeta = true);
 
 private:
     std::filesystem::path m_destino;

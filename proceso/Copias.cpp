@@ -543,7 +543,8 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
                 err = e;
             }
             if (err == 0) {
-                err = nuevo.Confirmar();
+                // The folder is synced once, before it is renamed into the listing.
+                err = nuevo.Confirmar(false);
             }
             if (err != 0) {
                 throw Error("No se puede copiar el archivo " + origen.string() + " en " +
@@ -558,6 +559,7 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
             }
         }
         WriteFileAtomically(parcial / kDescripcion, desc);
+        sistema::SincronizarDirectorio(parcial);
         if (sistema::Reemplazar(parcial, copia.carpeta) != 0) {
             throw fallo(copia.carpeta, errno);
         }
