@@ -220,31 +220,4 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
     }
 }
 
-std::string ReadWholeFile(const std::filesystem::path& file)
-{
-    const int fd = sistema::Abrir(file, sistema::Apertura::Lectura);
-    if (fd < 0) {
-        throw Error("No se puede leer el archivo " + file.string() + ": " + Reason());
-    }
-    std::string data;
-    char buf[65536];
-    for (;;) {
-        const std::int64_t n = sistema::Leer(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const std::string reason = Reason();
-            sistema::Cerrar(fd);
-            throw Error("No se puede leer el archivo " + file.string() + ": " + reason);
-        }
-        if (n == 0) {
-            break;
-        }
-        data.append(buf, static_cast<std::size_t>(n));
-    }
-    sistema::Cerrar(fd);
-    return data;
-}
-
 } // namespace zendral

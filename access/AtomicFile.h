@@ -70,9 +70,6 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view c
 // Writes all of `data` to `fd`; 0 or the errno of the failure.
 int EscribirTodo(int fd, std::string_view data);
 
-// Reads a whole file; throws Error with the file's name when it cannot.
-std::string ReadWholeFile(const std::filesystem::path& file);
-
 // Copies the bytes of the file `origen` into the open file `fd` from its start (a reflink where
 // the file system allows it). 0 or the errno value of the failure.
 int CopiarBytes(const std::filesystem::path& origen, int fd);

@@ -120,111 +120,6 @@ Conjunto Copias(const fs::path& dir)
     return c;
 }
 
-TEST_F(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
-{
-    // The whole run once, counting its calls.
-    const fs::path entero = Nuevo("entero");
-    // Under Wine RunTool starts Linux programs, so the Windows program goes through Wine.
-#ifdef ZENDRAL_CORTE_EJECUTOR
-    std::vector<std::string> orden = {ZENDRAL_CORTE_EJECUTOR, ZENDRAL_CORTE_EXE};
-#else
-    std::vector<std::string> orden = {ZENDRAL_CORTE_EXE};
-#endif
-    const std::size_t punto = orden.size();
-    orden.push_back("0");
-    for (const auto& a : Importar(centro, entero)) {
-        orden.push_back(a);
-    }
-    const auto completo = test::RunTool(orden);
-    ASSERT_TRUE(completo.ok) << completo.Text();
-    long llamadas = 0;
-    for (const auto& l : completo.lines) {
-        if (l.rfind("llamadas=", 0) == 0) {
-            llamadas = std::stol(l.substr(9));
-        }
-    }
-    ASSERT_GT(llamadas, 20);
-    const Conjunto despues = Leer(entero);
-    for (const auto& [archivo, bytes] : antes) {
-        if (archivo != "DIASHORAST.DBF") {
-            EXPECT_NE(despues.at(archivo), bytes) << archivo << " no cambia: la prueba no distinguiría";
-        }
-    }
-
-    std::vector<std::string> paraDbfread = {
-        ZENDRAL_PYTHON, (fs::path(ZENDRAL_SOURCE_DIR) / "tests" / "support" / "dbfread_check.py").string()};
-    int restauradas = 0;
-    int mezcladas = 0;
-    for (long k = 1; k <= llamadas; ++k) {
-        SCOPED_TRACE("corte en la llamada " + std::to_string(k));
-        const fs::path dir = Nuevo("corte" + std::to_string(k));
-        orden[punto] = std::to_string(k);
-        orden[punto + 4] = dir.string();
-        const auto corte = test::RunTool(orden);
-        ASSERT_FALSE(corte.ok) << corte.Text();
-
-        const Conjunto ahora = Leer(dir);
-        bool cambio = false;
-        for (const auto& [archivo, bytes] : antes) {
-            const auto it = ahora.find(archivo);
-            ASSERT_NE(it, ahora.end()) << archivo << " falta";
-            const bool vieja = it->second == bytes;
-            const std::string& completa = despues.at(archivo);
-            // CURSOST is put in place whole and then edited in place by the level/course dialog,
-            // one course at a time, as the user answers: the new table, with its answers so far.
-            const bool nueva = it->second == completa ||
-                               (archivo == "MATIB.DBF" && it->second == SinIndice(completa)) ||
-                               (archivo == "CURSOST.DBF" && it->second.size() == completa.size() &&
-                                it->second.compare(0, 32, completa, 0, 32) == 0);
-            EXPECT_TRUE(vieja || nueva) << archivo << " no es ni la de antes ni la nueva";
-            cambio = cambio || !vieja;
-            if (archivo.ends_with(".DBF")) {
-                const std::string tabla = archivo.substr(0, archivo.size() - 4);
-                dbf::Table t("t", dir, tabla);
-                t.Open(false);
-                std::size_t n = 0;
-                for (t.First(); !t.Eof(); t.Next()) {
-                    for (const auto& f : t.Fields()) {
-                        t.FieldByName(f.name).AsString();
-                    }
-                    ++n;
-                }
-                EXPECT_EQ(n, t.RecordCount());
-                t.Close();
-                // Kept aside for python3-dbfread, which reads them all at the end in one go.
-                const fs::path guardada = tmp / "leidas" / std::to_string(k);
-                fs::create_directories(guardada);
-                fs::copy_file(dir / archivo, guardada / archivo);
-                paraDbfread.push_back((guardada / archivo).string());
-            }
-        }
-        if (cambio) {
-            ++mezcladas;
-            // The run did not end: every command says so.
-            EXPECT_TRUE(copias::AvisoInterrumpido(dir).has_value());
-        }
-        if (!copias::AvisoInterrumpido(dir)) {
-            // Killed before its marker, so before it changed anything, or after the last change.
-            EXPECT_TRUE(ahora == antes || ahora == despues);
-            continue;
-        }
-        std::string err;
-        ASSERT_EQ(Cli({"restaurar", "--dir", dir.string()}, &err), 0) << err;
-        EXPECT_EQ(Leer(dir), antes);
-        EXPECT_FALSE(copias::AvisoInterrumpido(dir).has_value());
-        ++restauradas;
-        fs::remove_all(dir);
-    }
-    EXPECT_GT(mezcladas, 8);
-    EXPECT_GT(restauradas, 8);
-    std::cout << "puntos de corte: " << llamadas << ", con tablas cambiadas: " << mezcladas
-              << ", restauradas: " << restauradas << "\n";
-#ifndef _WIN32
-    const auto leidas = test::RunTool(paraDbfread);
-    EXPECT_TRUE(leidas.ok) << leidas.Text();
-#endif
-}
-
 // The kill points of zendral-cli ARGS: how many file-changing calls the whole command makes, run
 // once in `dir`; then `comprobar(k, dir)` after a kill before each of them, in a fresh directory.
 template <typename Comprobar>
@@ -296,6 +191,88 @@ void CadaError(const std::vector<std::string>& args, const std::function<fs::pat
             EXPECT_TRUE(test::Temporales((dir / "zendral").string()).empty());
         }
     }
+}
+
+TEST_F(CorteTest, EveryKillPointLeavesOldOrNewTablesAndRestoreBringsBackTheBytes)
+{
+    const fs::path entero = Nuevo("entero");
+    ASSERT_EQ(Cli(Importar(centro, entero)), 0);
+    const Conjunto despues = Leer(entero);
+    for (const auto& [archivo, bytes] : antes) {
+        if (archivo != "DIASHORAST.DBF") {
+            EXPECT_NE(despues.at(archivo), bytes) << archivo << " no cambia: la prueba no distinguiría";
+        }
+    }
+
+    std::vector<std::string> paraDbfread = {
+        ZENDRAL_PYTHON, (fs::path(ZENDRAL_SOURCE_DIR) / "tests" / "support" / "dbfread_check.py").string()};
+    int restauradas = 0;
+    int mezcladas = 0;
+    long puntos = 0;
+    CadaCorte(
+        Importar(centro, limpio), [&](long k) { return Nuevo("corte" + std::to_string(k)); },
+        [&](long k, const fs::path& dir) {
+            puntos = k;
+            const Conjunto ahora = Leer(dir);
+            bool cambio = false;
+            for (const auto& [archivo, bytes] : antes) {
+                const auto it = ahora.find(archivo);
+                ASSERT_NE(it, ahora.end()) << archivo << " falta";
+                const bool vieja = it->second == bytes;
+                const std::string& completa = despues.at(archivo);
+                // CURSOST is put in place whole and then edited in place by the level/course dialog,
+                // one course at a time, as the user answers: the new table, with its answers so far.
+                const bool nueva = it->second == completa ||
+                                   (archivo == "MATIB.DBF" && it->second == SinIndice(completa)) ||
+                                   (archivo == "CURSOST.DBF" && it->second.size() == completa.size() &&
+                                    it->second.compare(0, 32, completa, 0, 32) == 0);
+                EXPECT_TRUE(vieja || nueva) << archivo << " no es ni la de antes ni la nueva";
+                cambio = cambio || !vieja;
+                if (archivo.ends_with(".DBF")) {
+                    const std::string tabla = archivo.substr(0, archivo.size() - 4);
+                    dbf::Table t("t", dir, tabla);
+                    t.Open(false);
+                    std::size_t n = 0;
+                    for (t.First(); !t.Eof(); t.Next()) {
+                        for (const auto& f : t.Fields()) {
+                            t.FieldByName(f.name).AsString();
+                        }
+                        ++n;
+                    }
+                    EXPECT_EQ(n, t.RecordCount());
+                    t.Close();
+                    // Kept aside for python3-dbfread, which reads them all at the end in one go.
+                    const fs::path guardada = tmp / "leidas" / std::to_string(k);
+                    fs::create_directories(guardada);
+                    fs::copy_file(dir / archivo, guardada / archivo);
+                    paraDbfread.push_back((guardada / archivo).string());
+                }
+            }
+            if (cambio) {
+                ++mezcladas;
+                // The run did not end: every command says so.
+                EXPECT_TRUE(copias::AvisoInterrumpido(dir).has_value());
+            }
+            if (!copias::AvisoInterrumpido(dir)) {
+                // Killed before its marker, so before it changed anything, or after the last change.
+                EXPECT_TRUE(ahora == antes || ahora == despues);
+                return;
+            }
+            std::string err;
+            ASSERT_EQ(Cli({"restaurar", "--dir", dir.string()}, &err), 0) << err;
+            EXPECT_EQ(Leer(dir), antes);
+            EXPECT_FALSE(copias::AvisoInterrumpido(dir).has_value());
+            ++restauradas;
+            fs::remove_all(dir);
+        });
+    EXPECT_GT(mezcladas, 8);
+    EXPECT_GT(restauradas, 8);
+    std::cout << "puntos de corte: " << puntos << ", con tablas cambiadas: " << mezcladas
+              << ", restauradas: " << restauradas << "\n";
+#ifndef _WIN32
+    const auto leidas = test::RunTool(paraDbfread);
+    EXPECT_TRUE(leidas.ok) << leidas.Text();
+#endif
 }
 
 TEST_F(CorteTest, EveryInjectedErrorInAnImportLeavesExactlyTheOldOrTheNewSet)
