@@ -155,8 +155,16 @@ void CadaCorte(const std::vector<std::string>& args, const std::function<fs::pat
     }
 }
 
-// The command with an error (no space, then an I/O error) at its k-th file-changing call, for
-// every k the whole command makes, each in a fresh directory from `nuevo`.
+// The errors injected at each call: no space, an I/O error and, on Windows, a sharing violation
+// (another program's passing open, as the system layer reports it once its waiting is over).
+#ifdef _WIN32
+constexpr int kErrores[] = {ENOSPC, EIO, EAGAIN};
+#else
+constexpr int kErrores[] = {ENOSPC, EIO};
+#endif
+
+// The command with each of kErrores at its k-th file-changing call, for every k the whole
+// command makes, each in a fresh directory from `nuevo`.
 template <typename Comprobar>
 void CadaError(const std::vector<std::string>& args, const std::function<fs::path()>& nuevo,
                Comprobar comprobar)
@@ -172,7 +180,7 @@ void CadaError(const std::vector<std::string>& args, const std::function<fs::pat
     }
     ASSERT_GT(llamadas, 10);
     for (long k = 1; k <= llamadas; ++k) {
-        for (const int err : {ENOSPC, EIO}) {
+        for (const int err : kErrores) {
             SCOPED_TRACE("error " + std::to_string(err) + " en la llamada " + std::to_string(k));
             orden[dirAt] = nuevo().string();
             std::string mensaje;
