@@ -168,12 +168,12 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
         move(r.center() - QPoint(width() / 2, height() / 2));
     }
     FormCreate();
-    if (m_estado.lanzadoPorHost != 2) {
+    if (!m_estado.LanzadoPorHost()) {
         m_prompter.SetEtiquetaEtapa(etapa);
     }
 
     // The way back to earlier tables, for a person only: Velorin's flow stays as it is.
-    if (m_estado.lanzadoPorHost != 2) {
+    if (!m_estado.LanzadoPorHost()) {
         auto* restaurar = new QAction(QStringLiteral("Restaurar tablas anteriores…"), this);
         restaurar->setObjectName(QStringLiteral("AccionRestaurar"));
         connect(restaurar, &QAction::triggered, this, &TMForm::RestaurarTablas);
@@ -280,7 +280,7 @@ void TMForm::BExportarClick()
     m_estado.copiaAntesDeImportar.clear();
     m_openDialogXML->setProperty(kPropiedadContexto, IDH_IMPORTACION);
     const auto ofrecerVuelta = [this] {
-        return m_estado.lanzadoPorHost != 2 && !m_estado.copiaAntesDeImportar.empty() &&
+        return !m_estado.LanzadoPorHost() && !m_estado.copiaAntesDeImportar.empty() &&
                PreguntarSiNo(m_prompter,
                              QStringLiteral("¿Quiere volver a las tablas de antes de esta importación?")) &&
                RestaurarCopia(m_prompter, m_directorioTrabajo, m_estado.copiaAntesDeImportar);
@@ -336,7 +336,7 @@ void TMForm::closeEvent(QCloseEvent* event)
 
 void TMForm::FormClose()
 {
-    if (m_estado.lanzadoPorHost != 2) {
+    if (!m_estado.LanzadoPorHost()) {
         return;
     }
     try {

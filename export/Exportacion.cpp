@@ -186,18 +186,13 @@ FinRun Exportacion::BImportarClick()
     m_comprobacion = {};
     m_avisos.clear();
     m_informe.clear();
-    if (auto elegido = m_prompter.ElegirArchivo()) {
-        m_estado.archivoElegido = *elegido;
-    } else if (m_estado.lanzadoPorHost != 2) {
-        // A person who cancels means it: the previous folder is not written to again.
-        m_estado.archivoElegido.clear();
-    }
+    ElegirArchivo(m_estado, m_prompter);
     std::error_code ec;
     const auto& elegido = m_estado.archivoElegido;
     const bool esDirectorio = !elegido.empty() && std::filesystem::is_directory(elegido, ec);
     if (elegido.empty() || (!esDirectorio && !std::filesystem::exists(elegido, ec))) {
         m_prompter.Mensaje(msg::kNoExisteArchivo);
-        if (m_estado.lanzadoPorHost == 2) {
+        if (m_estado.LanzadoPorHost()) {
             m_estado.codigoResultado = 0;
         }
         return FinRun::SinArchivo;

@@ -84,16 +84,11 @@ FinRun Importacion::BExportarClick()
 {
     m_ventanaCerrada = false;
     m_resumen.clear();
-    if (auto elegido = m_prompter.ElegirArchivo()) {
-        m_estado.archivoElegido = *elegido;
-    } else if (m_estado.lanzadoPorHost != 2) {
-        // A person who cancels means it: the previous file is not converted again.
-        m_estado.archivoElegido.clear();
-    }
+    ElegirArchivo(m_estado, m_prompter);
     std::error_code ec;
     if (m_estado.archivoElegido.empty() || !std::filesystem::is_regular_file(m_estado.archivoElegido, ec)) {
         m_prompter.Mensaje(msg::kNoExisteArchivo);
-        if (m_estado.lanzadoPorHost == 2) {
+        if (m_estado.LanzadoPorHost()) {
             m_estado.codigoResultado = -1;
         }
         return FinRun::SinArchivo;
