@@ -13,6 +13,7 @@
 #include "MemoriaCursos.h"
 #include "Mensajes.h"
 #include "Sistema.h"
+#include "Tablas.h"
 #include "WorkDir.h"
 
 #include <filesystem>
@@ -290,8 +291,8 @@ int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
     std::vector<RegistroCurso> cursost;
     std::size_t sinRespuesta = 0;
     for (std::size_t i = 0; i < cursos.size(); ++i) {
-        RegistroCurso r{std::string(cp1252::Left(cursos[i].codi, 20)), cursos[i].descripcio, niveles[i].nivel,
-                        niveles[i].curso};
+        RegistroCurso r{std::string(cp1252::Left(cursos[i].codi, tablas::kCursost.Ancho("CODI"))),
+                        cursos[i].descripcio, niveles[i].nivel, niveles[i].curso};
         if (!niveles[i].Completo()) {
             ++sinRespuesta;
             r.nivel = "?????";

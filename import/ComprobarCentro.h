@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Avisos.h"
+#include "Centro.h"
 #include "XmlDocument.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,18 +12,6 @@
 // checks only tell.
 namespace zendral
 {
-
-// A record of CURSOST as read back (windows-1252).
-struct RegistroCurso
-{
-    std::string codi;
-    std::string descripcio;
-    std::string nivel;
-    std::string curso;
-};
-
-// CURSOST of the working directory, in record order.
-std::vector<RegistroCurso> LeerCursost(const std::filesystem::path& workDir);
 
 // Warnings that the document alone decides: missing sections, characters windows-1252 cannot
 // hold or a table cannot carry (control characters, stored as "?"), codes cut to their field,
@@ -34,6 +22,8 @@ ListaAvisos ComprobarDocumento(const xml::Document& doc);
 // Warnings that the level and course answers decide, with CURSOST as `cursost` holds it: courses
 // whose groups get an empty level or course number, and group abbreviations that stay empty.
 ListaAvisos ComprobarNiveles(const xml::Document& doc, const std::vector<RegistroCurso>& cursost);
+// The same from the group rows that FilasGrupos made of the document and CURSOST.
+ListaAvisos ComprobarNiveles(const std::vector<CursoGrupos>& cursos);
 
 // The centre's GestIB code, `codi` of CENTRE, as UTF-8 (trimmed; empty when missing).
 std::string CodigoCentro(const xml::Document& doc);

@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "Error.h"
+#include "Tablas.h"
 
 #include <unordered_map>
 
@@ -106,7 +107,8 @@ namespace
 
 std::string Clave(std::string_view codiUtf8)
 {
-    return std::string(cp1252::Left(cp1252::FromUtf8ForTable(cp1252::Trim(codiUtf8)), 20));
+    return std::string(
+        cp1252::Left(cp1252::FromUtf8ForTable(cp1252::Trim(codiUtf8)), tablas::kCursost.Ancho("CODI")));
 }
 
 } // namespace
@@ -176,10 +178,9 @@ std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
                                       const std::vector<FilaCurso>& filas, ListaAvisos* avisos)
 {
     // A value that does not go into the table as given is named by the code-page warning.
-    const auto guardar = [&](const CursoDocumento& curso, const char* campo, const std::string& valor,
-                             std::size_t ancho) {
+    const auto guardar = [&](const CursoDocumento& curso, const char* campo, const std::string& valor) {
         const std::string guardado = cp1252::FromUtf8ForTable(valor);
-        std::string almacenado(cp1252::Left(guardado, ancho));
+        std::string almacenado(cp1252::Left(guardado, tablas::kCursost.Ancho(campo)));
         if (avisos != nullptr && cp1252::ToUtf8(guardado) != valor) {
             avisos->Agregar({TipoAviso::Conversion, "CURSOST",
                              "CURS " + TextoVisible(cp1252::ToUtf8(curso.codi)), campo, TextoVisible(valor),
@@ -195,10 +196,11 @@ std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
     resultado.reserve(cursos.size());
     for (const auto& curso : cursos) {
         NivelCurso nc;
-        if (const auto it = porCodigo.find(std::string(cp1252::Left(curso.codi, 20)));
+        if (const auto it =
+                porCodigo.find(std::string(cp1252::Left(curso.codi, tablas::kCursost.Ancho("CODI"))));
             it != porCodigo.end()) {
-            nc.nivel = guardar(curso, "NIVEL", it->second->nivel, 5);
-            nc.curso = guardar(curso, "CURSO", it->second->curso, 3);
+            nc.nivel = guardar(curso, "NIVEL", it->second->nivel);
+            nc.curso = guardar(curso, "CURSO", it->second->curso);
         }
         resultado.push_back(std::move(nc));
     }

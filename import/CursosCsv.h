@@ -45,10 +45,11 @@ std::string PlantillaCursos(const std::vector<CursoDocumento>& cursos);
 
 // Level and course number for each course of the document, in document order, as they are
 // stored in CURSOST (windows-1252 as tables store text, so a control character becomes "?"; cut
-// to 5 and 3). A row's CODI matches a course's code after the same text rules (trimmed,
-// windows-1252, cut to 20); the first matching row wins. A course without a row gets empty
-// values. A level or course number that is not stored as given (a character windows-1252 lacks,
-// a control character) adds a code-page warning to `avisos`, when given.
+// to their fields' widths). A row's CODI matches a course's code after the same text rules
+// (trimmed, windows-1252, cut to the width of CURSOST's CODI); the first matching row wins. A
+// course without a row gets empty values. A level or course number that is not stored as given
+// (a character windows-1252 lacks, a control character) adds a code-page warning to `avisos`,
+// when given.
 using zendral::NivelCurso;
 std::vector<NivelCurso> AsignarCursos(const std::vector<CursoDocumento>& cursos,
                                       const std::vector<FilaCurso>& filas, ListaAvisos* avisos = nullptr);

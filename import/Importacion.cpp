@@ -2,6 +2,7 @@
 
 #include "Abreviaturas.h"
 #include "CarpetaZendral.h"
+#include "Centro.h"
 #include "CodePage.h"
 #include "ComprobarCentro.h"
 #include "ControlCursos.h"
@@ -26,21 +27,12 @@ namespace zendral
 namespace
 {
 
-using xml::AttributeText;
-
 void Poner(dbf::Table& tabla, std::string_view campo, std::string_view valor)
 {
     tabla.FieldByName(campo).SetAsString(valor);
 }
 
 std::string Leer(dbf::Table& tabla, std::string_view campo) { return tabla.FieldByName(campo).AsString(); }
-
-struct DatosCurso
-{
-    std::string nivel;
-    std::string curso;
-    std::string descripcion;
-};
 
 } // namespace
 
@@ -175,26 +167,22 @@ void Importacion::CargarAsignaturas()
     dbf::Table tabla("ASIGNOMT", m_workDir, "ASIGNOMT");
     tablas::Definir(tabla, tablas::kAsignomt);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
-    abrev::ListaOcupados ocupados(4, abrev::AcortarAsignatura);
+    abrev::ListaOcupados ocupados(tablas::kAsignomt.Ancho("COD"), abrev::AcortarAsignatura);
     tabla.Open();
 
     std::size_t registros = 0;
-    for (const auto& materia : Documento().selectNodes("/CENTRE/MATERIES/MATERIA")) {
-        const std::string codi = AttributeText(materia, "codi");
-        const std::string curs = AttributeText(materia, "curs");
-        const std::string descripcio = AttributeText(materia, "descripcio");
-        const std::string curta = AttributeText(materia, "curta");
-
-        const std::string largo = abrev::CodigoLargo(curta, descripcio);
+    for (const auto& nodo : Documento().selectNodes(tablas::kMateries.ruta)) {
+        const Atributos materia(tablas::kMateries, nodo);
+        const std::string largo = abrev::CodigoLargo(materia["CODLARGO"], materia["NOMBRE"]);
         const std::string base = abrev::CodigoBase(largo);
         const std::string candidato = ocupados.Asignar(base, cp1252::Left(base, 3));
 
         tabla.Append();
         Poner(tabla, "COD", ocupados.Almacenado(candidato));
         Poner(tabla, "CODLARGO", largo);
-        Poner(tabla, "NOMBRE", descripcio);
-        Poner(tabla, "CODI", codi);
-        Poner(tabla, "CODICURS", curs);
+        Poner(tabla, "NOMBRE", materia["NOMBRE"]);
+        Poner(tabla, "CODI", materia["CODI"]);
+        Poner(tabla, "CODICURS", materia["CODICURS"]);
         Poner(tabla, "HORAS", "4");
         tabla.FieldByName("ESTAREA").SetAsBoolean(false);
         tabla.Post();
@@ -202,16 +190,14 @@ void Importacion::CargarAsignaturas()
     }
 
     // Activities keep their own code, cut by the field, and take no part in the taken list.
-    for (const auto& actividad : Documento().selectNodes("/CENTRE/ACTIVITATS/ACTIVITAT")) {
-        const std::string codi = AttributeText(actividad, "codi");
-        const std::string descripcio = AttributeText(actividad, "descripcio");
-        const std::string curta = AttributeText(actividad, "curta");
+    for (const auto& nodo : Documento().selectNodes(tablas::kActivitats.ruta)) {
+        const Atributos actividad(tablas::kActivitats, nodo);
 
         tabla.Append();
-        Poner(tabla, "COD", codi);
-        Poner(tabla, "CODLARGO", cp1252::Left(curta, 8));
-        Poner(tabla, "NOMBRE", descripcio);
-        Poner(tabla, "CODI", codi);
+        Poner(tabla, "COD", actividad["CODI"]);
+        Poner(tabla, "CODLARGO", cp1252::Left(actividad["CODLARGO"], 8));
+        Poner(tabla, "NOMBRE", actividad["NOMBRE"]);
+        Poner(tabla, "CODI", actividad["CODI"]);
         Poner(tabla, "CODICURS", "");
         Poner(tabla, "HORAS", "4");
         tabla.FieldByName("ESTAREA").SetAsBoolean(true);
@@ -228,24 +214,24 @@ void Importacion::CargarProfesores()
     dbf::Table tabla("PROFT", m_workDir, "PROFT");
     tablas::Definir(tabla, tablas::kProft);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
-    abrev::ListaOcupados ocupados(4, [](std::string_view c) { return std::string(c); });
+    abrev::ListaOcupados ocupados(tablas::kProft.Ancho("ABREV"),
+                                  [](std::string_view c) { return std::string(c); });
     tabla.Open();
 
     std::size_t registros = 0;
-    for (const auto& placa : Documento().selectNodes("/CENTRE/PLACES/PLACA")) {
-        const std::string codi = AttributeText(placa, "codi");
-        std::string nombre = AttributeText(placa, "descripcio");
+    for (const auto& nodo : Documento().selectNodes(tablas::kPlaces.ruta)) {
+        const Atributos placa(tablas::kPlaces, nodo);
+        std::string nombre = placa["NOMBRE"];
         if (nombre.size() > 40) {
             nombre = std::string(cp1252::Left(nombre, 35)) + std::string(cp1252::Right(nombre, 5));
         }
-        const std::string curta = AttributeText(placa, "curta");
-        const std::string abreviatura = ocupados.Asignar(cp1252::Left(curta, 4), "P");
+        const std::string abreviatura = ocupados.Asignar(cp1252::Left(placa["ABREV"], 4), "P");
 
         tabla.Append();
         Poner(tabla, "ABREV", abreviatura);
         Poner(tabla, "NOMBRE", nombre);
         Poner(tabla, "DEPART", nombre);
-        Poner(tabla, "CODI", codi);
+        Poner(tabla, "CODI", placa["CODI"]);
         tabla.Post();
         ++registros;
     }
@@ -259,20 +245,19 @@ void Importacion::CargarAulas()
     dbf::Table tabla("AULAT", m_workDir, "AULAT");
     tablas::Definir(tabla, tablas::kAulat);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
-    abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
+    abrev::ListaOcupados ocupados(tablas::kAulat.Ancho("ABREV"), abrev::AcortarDosYDos);
     tabla.Open();
 
     std::size_t registros = 0;
-    for (const auto& aula : Documento().selectNodes("/CENTRE/AULES/AULA")) {
-        const std::string codi = AttributeText(aula, "codi");
-        const std::string descripcio = AttributeText(aula, "descripcio");
-        const std::string base(cp1252::Left(descripcio, 4));
+    for (const auto& nodo : Documento().selectNodes(tablas::kAules.ruta)) {
+        const Atributos aula(tablas::kAules, nodo);
+        const std::string base(cp1252::Left(aula["NOMBRE"], 4));
         const std::string candidato = ocupados.Asignar(base, cp1252::Left(base, 3));
 
         tabla.Append();
         Poner(tabla, "ABREV", ocupados.Almacenado(candidato));
-        Poner(tabla, "NOMBRE", "(" + codi + ") " + descripcio);
-        Poner(tabla, "CODI", codi);
+        Poner(tabla, "NOMBRE", "(" + aula["CODI"] + ") " + aula["NOMBRE"]);
+        Poner(tabla, "CODI", aula["CODI"]);
         tabla.Post();
         ++registros;
     }
@@ -283,8 +268,9 @@ void Importacion::CargarAulas()
 std::vector<CursoDocumento> LeerCursos(const xml::Document& doc)
 {
     std::vector<CursoDocumento> cursos;
-    for (const auto& curs : doc.selectNodes("/CENTRE/CURSOS/CURS")) {
-        cursos.push_back({AttributeText(curs, "codi"), AttributeText(curs, "descripcio")});
+    for (const auto& nodo : doc.selectNodes(tablas::kCursos.ruta)) {
+        const Atributos curs(tablas::kCursos, nodo);
+        cursos.push_back({curs["CODI"], curs["DESCRIPCIO"]});
     }
     return cursos;
 }
@@ -336,66 +322,45 @@ void Importacion::CargarCursos()
 void Importacion::CargarGrupos()
 {
     m_prompter.Etapa("5 de 7: Grupos y materias (GRUPOST, MATIB)");
-    // CURSOST holds its final answers now: say which groups they leave without level or course.
-    if (Documento().selectSingleNode("/CENTRE/CURSOS/CURS")) {
-        m_avisos.Agregar(ComprobarNiveles(Documento(), LeerCursost(m_workDir)));
+    // CURSOST holds its final answers now; it is read only when the document has a course.
+    std::vector<RegistroCurso> cursost;
+    if (Documento().selectSingleNode(tablas::kCursos.ruta)) {
+        cursost = LeerCursost(m_workDir, true);
     }
-    std::unordered_map<std::string, std::pair<std::string, std::string>> nivelPorCurso;
-    {
-        dbf::Table grupos("GRUPOST", m_workDir, "GRUPOST");
-        tablas::Definir(grupos, tablas::kGrupost);
-        grupos.CreateTable(dbf::Table::Replace::OnClose);
-        abrev::ListaOcupados ocupados(4, abrev::AcortarDosYDos);
-        grupos.Open();
+    const auto cursos = FilasGrupos(Documento(), cursost);
+    // Which groups the answers leave without level or course: the same rows as the table gets.
+    m_avisos.Agregar(ComprobarNiveles(cursos));
+    EscribirGrupos(cursos);
+    EscribirMaterias();
+}
 
-        // CURSOST is read once, on the first course; the first record of each code wins.
-        dbf::Table wwTableCursos("wwTableCursos", m_workDir, "CURSOST");
-        std::unordered_map<std::string, DatosCurso> cursos;
-        bool cursosLeidos = false;
-
-        std::size_t registros = 0;
-        for (const auto& curs : Documento().selectNodes("/CENTRE/CURSOS/CURS")) {
-            const std::string codigoCurso = AttributeText(curs, "codi");
-            if (!cursosLeidos) {
-                wwTableCursos.Open();
-                for (wwTableCursos.First(); !wwTableCursos.Eof(); wwTableCursos.Next()) {
-                    cursos.try_emplace(Leer(wwTableCursos, "CODI"),
-                                       DatosCurso{Leer(wwTableCursos, "NIVEL"), Leer(wwTableCursos, "CURSO"),
-                                                  Leer(wwTableCursos, "DESCRIPCIO")});
-                }
-                cursosLeidos = true;
-            }
-            DatosCurso datos;
-            if (const auto it = cursos.find(codigoCurso); it != cursos.end()) {
-                datos = it->second;
-            }
-
-            for (const auto& grup : curs.selectNodes("GRUP")) {
-                const std::string codi = AttributeText(grup, "codi");
-                const std::string nom = AttributeText(grup, "nom");
-                const std::string candidato = std::string(cp1252::Left(datos.nivel, 2)) +
-                                              std::string(cp1252::Left(datos.curso, 1)) + nom;
-                const std::string clave = ocupados.Asignar(candidato, cp1252::Left(candidato, 3));
-
-                grupos.Append();
-                Poner(grupos, "ABREV", ocupados.Almacenado(clave));
-                Poner(grupos, "NIVEL", datos.nivel);
-                Poner(grupos, "CURSO", datos.curso);
-                Poner(grupos, "GRUPO", nom);
-                Poner(grupos, "CODI", codi);
-                Poner(grupos, "CODICURS", codigoCurso);
-                Poner(grupos, "DESCRIP", "(" + codi + ") " + datos.descripcion + " - " + nom);
-                grupos.Post();
-                ++registros;
-            }
+void Importacion::EscribirGrupos(const std::vector<CursoGrupos>& cursos)
+{
+    dbf::Table grupos("GRUPOST", m_workDir, "GRUPOST");
+    tablas::Definir(grupos, tablas::kGrupost);
+    grupos.CreateTable(dbf::Table::Replace::OnClose);
+    grupos.Open();
+    std::size_t registros = 0;
+    for (const CursoGrupos& curso : cursos) {
+        for (const FilaGrupo& fila : curso.grupos) {
+            grupos.Append();
+            Poner(grupos, "ABREV", fila.abrev);
+            Poner(grupos, "NIVEL", curso.nivel);
+            Poner(grupos, "CURSO", curso.curso);
+            Poner(grupos, "GRUPO", fila.nom);
+            Poner(grupos, "CODI", fila.codi);
+            Poner(grupos, "CODICURS", curso.codi);
+            Poner(grupos, "DESCRIP", fila.descrip);
+            grupos.Post();
+            ++registros;
         }
-        grupos.Close();
-        if (wwTableCursos.Active()) {
-            wwTableCursos.Close();
-        }
-        Anotar("GRUPOST", registros);
     }
+    grupos.Close();
+    Anotar("GRUPOST", registros);
+}
 
+void Importacion::EscribirMaterias()
+{
     dbf::Table matib("MATIB", m_workDir, "MATIB");
     tablas::Definir(matib, tablas::kMatib);
     matib.CreateTable(dbf::Table::Replace::OnClose);
@@ -405,6 +370,8 @@ void Importacion::CargarGrupos()
     dbf::Table wwTableNomAsg("wwTableNomAsg", m_workDir, "ASIGNOMT");
     wwTableGrupos.Open();
     wwTableNomAsg.Open();
+    // The first group of each course code gives the level and course number of its subjects.
+    std::unordered_map<std::string, std::pair<std::string, std::string>> nivelPorCurso;
     for (wwTableGrupos.First(); !wwTableGrupos.Eof(); wwTableGrupos.Next()) {
         nivelPorCurso.try_emplace(Leer(wwTableGrupos, "CODICURS"), Leer(wwTableGrupos, "NIVEL"),
                                   Leer(wwTableGrupos, "CURSO"));

@@ -15,6 +15,7 @@ namespace zendral
 {
 
 class Prompter;
+struct CursoGrupos;
 
 // Records written per table, in the order the stages wrote them.
 using Resumen = std::vector<std::pair<std::string, std::size_t>>;
@@ -54,6 +55,10 @@ public:
 
 private:
     const xml::Document& Documento() const;
+    // The two tables of the groups stage: GRUPOST from the rows, then MATIB from ASIGNOMT and the
+    // GRUPOST just written.
+    void EscribirGrupos(const std::vector<CursoGrupos>& cursos);
+    void EscribirMaterias();
     void Anotar(const std::string& tabla, std::size_t registros);
     // Writes the run's report with `resultado`, once per run; a failure becomes a warning.
     void EscribirInforme(const std::string& resultado);

@@ -1,5 +1,7 @@
 #include "Tablas.h"
 
+#include <stdexcept>
+
 namespace zendral::tablas
 {
 
@@ -92,7 +94,44 @@ const Disposicion kSoluc{"SOLUC",
                           {"TAREA", FieldType::String, 10}},
                          {}};
 
-const dbf::FieldDef* Disposicion::Campo(const std::string& campo) const
+const Seccion kMateries{"/CENTRE/MATERIES/MATERIA",
+                        kAsignomt,
+                        "las materias",
+                        {{"CODI", "codi", Dato::Codigo},
+                         {"CODICURS", "curs", Dato::Referencia},
+                         {"NOMBRE", "descripcio"},
+                         {"CODLARGO", "curta"}}};
+
+const Seccion kActivitats{"/CENTRE/ACTIVITATS/ACTIVITAT",
+                          kAsignomt,
+                          "las actividades",
+                          {{"CODI", "codi", Dato::Codigo}, {"NOMBRE", "descripcio"}, {"CODLARGO", "curta"}}};
+
+const Seccion kPlaces{"/CENTRE/PLACES/PLACA",
+                      kProft,
+                      "los profesores",
+                      {{"CODI", "codi", Dato::Codigo}, {"NOMBRE", "descripcio"}, {"ABREV", "curta"}}};
+
+const Seccion kAules{
+    "/CENTRE/AULES/AULA", kAulat, "las aulas", {{"CODI", "codi", Dato::Codigo}, {"NOMBRE", "descripcio"}}};
+
+const Seccion kCursos{"/CENTRE/CURSOS/CURS",
+                      kCursost,
+                      "los cursos y sus grupos",
+                      {{"CODI", "codi", Dato::Codigo}, {"DESCRIPCIO", "descripcio"}}};
+
+// CODICURS of a group is its course's code.
+const Seccion kGrups{
+    "GRUP", kGrupost, "los grupos", {{"CODI", "codi", Dato::Codigo}, {"GRUPO", "nom"}}, &kCursos};
+
+const std::vector<const Seccion*>& SeccionesCentro()
+{
+    static const std::vector<const Seccion*> kTodas = {&kMateries, &kActivitats, &kPlaces,
+                                                       &kAules,    &kCursos,     &kGrups};
+    return kTodas;
+}
+
+const dbf::FieldDef* Disposicion::Campo(std::string_view campo) const
 {
     for (const auto& c : campos) {
         if (c.name == campo) {
@@ -100,6 +139,40 @@ const dbf::FieldDef* Disposicion::Campo(const std::string& campo) const
         }
     }
     return nullptr;
+}
+
+std::size_t Disposicion::Ancho(std::string_view campo) const
+{
+    const dbf::FieldDef* c = Campo(campo);
+    if (c == nullptr) {
+        throw std::logic_error(nombre + " no tiene el campo " + std::string(campo));
+    }
+    return static_cast<std::size_t>(c->size);
+}
+
+std::string Seccion::Elemento() const { return ruta.substr(ruta.rfind('/') + 1); }
+
+std::string Seccion::RutaSeccion() const
+{
+    const auto barra = ruta.rfind('/');
+    return !ruta.empty() && ruta.front() == '/' && barra != std::string::npos ? ruta.substr(0, barra)
+                                                                              : std::string();
+}
+
+std::string Seccion::Nombre() const
+{
+    const std::string seccion = RutaSeccion();
+    return seccion.substr(seccion.rfind('/') + 1);
+}
+
+const std::string& Seccion::Atributo(std::string_view campo) const
+{
+    for (const Origen& o : origenes) {
+        if (o.campo == campo) {
+            return o.atributo;
+        }
+    }
+    throw std::logic_error(Elemento() + " no da ningún atributo al campo " + std::string(campo));
 }
 
 void Definir(dbf::Table& tabla, const Disposicion& disposicion)

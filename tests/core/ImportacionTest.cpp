@@ -1,6 +1,7 @@
 #include "Importacion.h"
 
 #include "CodePage.h"
+#include "ComprobarCentro.h"
 #include "Copias.h"
 #include "Corte.h"
 #include "DbfRead.h"
@@ -605,6 +606,74 @@ TEST_F(ImportacionTest, StageErrorPutsTheTablesOfBeforeBack)
     prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
     EXPECT_THROW(Imp().BExportarClick(), Error);
     EXPECT_FALSE(fs::exists(work / "GRUPOST.DBF"));
+}
+
+// An element of `s` whose declared attributes are all "v" but `atributo`, in the elements of its path.
+std::string EnSuRuta(const tablas::Seccion& s, const std::string& atributo, const std::string& valor,
+                     const std::string& dentro = "")
+{
+    std::string x = "<" + s.Elemento();
+    for (const auto& o : s.origenes) {
+        x += " " + o.atributo + "=\"" + (o.atributo == atributo ? valor : "v") + "\"";
+    }
+    x += ">" + dentro + "</" + s.Elemento() + ">";
+    if (s.dentroDe != nullptr) {
+        return EnSuRuta(*s.dentroDe, "", "", x);
+    }
+    std::string ruta = s.RutaSeccion();
+    for (auto barra = ruta.rfind('/'); barra != std::string::npos; barra = ruta.rfind('/')) {
+        const std::string paso = ruta.substr(barra + 1);
+        x = "<" + paso + ">" + x + "</" + paso + ">";
+        ruta.resize(barra);
+    }
+    return x;
+}
+
+// Every attribute the section declarations name reaches the declared field, a code cut to the
+// layout's width, and the check names that field and that width: changing a path, an attribute
+// or a width in the declarations moves the stages and the check together.
+TEST_F(ImportacionTest, StagesAndCheckFollowTheSectionDeclarations)
+{
+    for (const tablas::Seccion* s : tablas::SeccionesCentro()) {
+        for (const tablas::Origen& o : s->origenes) {
+            const bool codigo = o.dato != tablas::Dato::Texto;
+            const std::size_t ancho = s->Ancho(o.campo);
+            std::string cifras;
+            for (std::size_t i = 1; i <= ancho; ++i) {
+                cifras += static_cast<char>('0' + i % 10);
+            }
+            for (const std::string& valor : codigo ? Lista{cifras, "Ł" + cifras} : Lista{"Łx"}) {
+                SCOPED_TRACE(s->Elemento() + "@" + o.atributo + "=" + valor);
+                Cargar(EnSuRuta(*s, o.atributo, valor));
+                prompter.dialogos = {Mostrar{{{"ESO", "1"}}, Mostrar::Fin::Cerrar}};
+                Imp().CargarAsignaturas();
+                Imp().CargarProfesores();
+                Imp().CargarAulas();
+                Imp().CargarCursos();
+                Imp().CargarGrupos();
+                const std::string guardado = cp1252::ToUtf8(cp1252::FromUtf8(valor));
+                const Lista columna = Columna(s->tabla.nombre, o.campo);
+                ASSERT_EQ(columna.size(), 1u);
+                if (codigo) {
+                    EXPECT_EQ(columna[0], guardado.substr(0, ancho));
+                } else {
+                    EXPECT_NE(columna[0].find('?'), std::string::npos) << columna[0];
+                }
+                std::size_t recortes = 0;
+                std::size_t conversiones = 0;
+                for (const Aviso& a : ComprobarDocumento(*estado.documento)) {
+                    if (a.tabla == s->tabla.nombre && a.campo == o.campo) {
+                        recortes +=
+                            a.tipo == TipoAviso::Recorte &&
+                            a.detalle.find("recortado a " + std::to_string(ancho) + ":") != std::string::npos;
+                        conversiones += a.tipo == TipoAviso::Conversion;
+                    }
+                }
+                EXPECT_EQ(recortes, guardado.size() > ancho ? 1u : 0u);
+                EXPECT_EQ(conversiones, valor != cifras ? 1u : 0u);
+            }
+        }
+    }
 }
 
 // ---- Input that cannot be stored safely -------------------------------------------------------
