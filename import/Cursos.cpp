@@ -59,6 +59,14 @@ QFont FuenteDialogo()
     return f;
 }
 
+// The grid's titles and the buttons' captions.
+QFont FuenteNegrita()
+{
+    QFont f = FuenteDialogo();
+    f.setBold(true);
+    return f;
+}
+
 struct Aspecto
 {
     QColor color;
@@ -418,6 +426,14 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
     m_draw3D1->setGeometry(1, 1, 669, 496);
     m_draw3D1->setProperty(kPropiedadContexto, IDH_CURSOS);
 
+    CrearGrid();
+    CrearNavegador();
+    CrearTextosYBotones();
+    Conectar(ayuda);
+}
+
+void TControlCursos::CrearGrid()
+{
     // First in the tab order, so it has the focus when the dialog opens.
     m_grid = new CursosTDBGrid(m_draw3D1);
     m_grid->setObjectName(QStringLiteral("CursosTDBGrid"));
@@ -427,8 +443,7 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
     colores.setColor(QPalette::Base, QColor(0xF0, 0xFB, 0xFF));
     colores.setColor(QPalette::AlternateBase, QColor(0xCF, 0xD9, 0xFE));
     m_grid->setPalette(colores);
-    QFont negrita = FuenteDialogo();
-    negrita.setBold(true);
+    const QFont negrita = FuenteNegrita();
     QHeaderView* titulos = m_grid->horizontalHeader();
     titulos->setFont(negrita);
     titulos->setStyleSheet(
@@ -441,7 +456,7 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
     m_grid->verticalHeader()->setDefaultSectionSize(QFontMetrics(FuenteDialogo()).lineSpacing() + 6);
 
     m_modelo = new ModeloCursos(
-        control.Tabla(), [this](const std::function<void()>& accion) { return Proteger(accion); }, this);
+        m_control.Tabla(), [this](const std::function<void()>& accion) { return Proteger(accion); }, this);
     m_modelo->Cargar();
     m_grid->setModel(m_modelo);
     // A column is as wide as its characters, and never narrower than its title.
@@ -453,7 +468,10 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
                                    titulo.horizontalAdvance(kTitulos[i]) + 8);
         m_grid->setColumnWidth(c, ancho);
     }
+}
 
+void TControlCursos::CrearNavegador()
+{
     m_navegador = new QWidget(m_draw3D1);
     m_navegador->setObjectName(QStringLiteral("wwDBNavigator1"));
     m_navegador->setGeometry(105, 29, 275, 24);
@@ -497,7 +515,11 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
         const auto boton = static_cast<Boton>(i);
         connect(b, &QToolButton::clicked, this, [this, boton] { Navegar(boton); });
     }
+}
 
+void TControlCursos::CrearTextosYBotones()
+{
+    const QFont negrita = FuenteNegrita();
     Etiqueta(m_draw3D1, "Label1", QStringLiteral("ASIGNACIÓN DE NIVELES Y CURSOS"),
              {kAmarillo, 16, true, false, false, {}}, 86, 5);
     m_label2 =
@@ -543,7 +565,10 @@ TControlCursos::TControlCursos(ControlCursos& control, AyudaAplicacion& ayuda, Q
         Etiqueta(m_draw3D1, "Label8",
                  QStringLiteral("¡ Atención ! Si fuerza la Salida, los Datos recogidos serán INCOHERENTES."),
                  {kMarino, 0, false, true, true, kAmarillo}, 464, 440, 198, 39);
+}
 
+void TControlCursos::Conectar(AyudaAplicacion& ayuda)
+{
     // What FormShow decided: the forced exit is offered from the start after an incomplete showing.
     m_label2->hide();
     m_label3->hide();

@@ -144,6 +144,13 @@ private:
         Refresh,
     };
 
+    // The parts of the window, made in the order of its controls.
+    void CrearGrid();
+    void CrearNavegador();
+    void CrearTextosYBotones();
+    // Visibility, tab order, help key and the grid's signals; then the grid takes the focus.
+    void Conectar(AyudaAplicacion& ayuda);
+
     void CursosTDBGridEnter();
     void CursosTDBGridExit();
     void BitBtn1Click();
