@@ -361,6 +361,21 @@ std::optional<MarcaLeida> MarcaSinRun(const fs::path& dir)
 }
 
 // The calendar day of a copy's name, as days since the epoch.
+// The name of a new copy made at `ahora`: its date and time, followed by -2, -3 ... when a copy,
+// whole or partial, already has that name.
+std::string NombreLibre(const fs::path& dir, const std::tm& ahora)
+{
+    const std::string base = Fecha(ahora, "%Y%m%d-%H%M%S");
+    std::string nombre = base;
+    std::error_code ec;
+    for (int n = 2; fs::exists(CarpetaCopias(dir) / nombre, ec) ||
+                    fs::exists(CarpetaCopias(dir) / (nombre + kParcial), ec);
+         ++n) {
+        nombre = base + "-" + std::to_string(n);
+    }
+    return nombre;
+}
+
 long Dia(const std::string& nombre)
 {
     std::tm t = {};
@@ -503,14 +518,8 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
         }
     }
     const std::tm ahora = sistema::HoraLocal(std::time(nullptr));
-    const std::string base = Fecha(ahora, "%Y%m%d-%H%M%S");
-    std::string nombre = base;
+    const std::string nombre = NombreLibre(dir, ahora);
     std::error_code ec;
-    for (int n = 2; fs::exists(CarpetaCopias(dir) / nombre, ec) ||
-                    fs::exists(CarpetaCopias(dir) / (nombre + kParcial), ec);
-         ++n) {
-        nombre = base + "-" + std::to_string(n);
-    }
     // Made under a name the listing skips and renamed when complete: a copy that is listed is whole.
     const fs::path parcial = CarpetaCopias(dir) / (nombre + kParcial);
     if (sistema::CrearDirectorio(parcial) != 0) {
