@@ -56,62 +56,88 @@ std::string Nombrar(const Seccion& s, const xml::Node& nodo, std::size_t posicio
 
 std::string Comillas(const std::string& utf8) { return "«" + utf8 + "»"; }
 
-// The warnings of one document, section by section as the import reads them.
+// False when the document has no section at all: that one warning says it all.
+bool SeccionesPresentes(const xml::Document& doc, ListaAvisos& avisos)
+{
+    std::vector<const Seccion*> ausentes;
+    std::size_t secciones = 0;
+    std::string nombres;
+    for (const Seccion* s : tablas::SeccionesCentro()) {
+        if (s->RutaSeccion().empty()) {
+            continue;
+        }
+        ++secciones;
+        nombres += (nombres.empty() ? "" : ", ") + s->Nombre();
+        if (!doc.selectSingleNode(s->RutaSeccion())) {
+            ausentes.push_back(s);
+        }
+    }
+    if (ausentes.size() == secciones) {
+        const xml::Node raiz = doc.selectSingleNode("/CENTRE");
+        avisos.Agregar(
+            {TipoAviso::Seccion, "", "", "", "CENTRE",
+             raiz ? "el documento no tiene ninguna sección (" + nombres + "): todas las tablas quedan vacías"
+                  : "el documento no es un documento de centro: todas las tablas quedan vacías"});
+        return false;
+    }
+    for (const Seccion* s : ausentes) {
+        avisos.Agregar({TipoAviso::Seccion, s->tabla.nombre, "", "", s->Nombre(),
+                        "falta en el documento: la tabla queda sin " + s->contenido});
+    }
+    return true;
+}
+
+// The cut-code warning's detail: what cutting `guardado` to `almacenado` does.
+std::string Recorte(const xml::Document& doc, const Seccion& s, const Origen& o, const std::string& guardado,
+                    const std::string& almacenado)
+{
+    const std::size_t ancho = s.Ancho(o.campo);
+    std::string detalle = "tiene " + std::to_string(guardado.size()) +
+                          " caracteres y se guarda recortado a " + std::to_string(ancho) + ": " +
+                          Comillas(cp1252::ToUtf8(almacenado));
+    if (&s != &tablas::kCursos || o.dato != Dato::Codigo) {
+        return detalle;
+    }
+    // The groups stage looks the whole code up in CURSOST, which keeps only its cut form.
+    detalle += "; sus grupos quedarán sin nivel ni curso";
+    std::vector<std::string> otros;
+    for (const auto& curs : doc.selectNodes(s.ruta)) {
+        const std::string codi = AttributeText(curs, o.atributo);
+        if (codi != guardado && cp1252::Left(codi, ancho) == almacenado) {
+            otros.push_back(Comillas(cp1252::ToUtf8(codi)));
+        }
+    }
+    if (!otros.empty()) {
+        detalle += ", y se confunde con ";
+        detalle += otros.size() == 1 ? "el curso " : "los cursos ";
+        for (std::size_t i = 0; i < otros.size(); ++i) {
+            detalle += (i == 0 ? "" : ", ") + otros[i];
+        }
+    }
+    return detalle;
+}
+
+// What each element of the sections loses or changes: characters, cut codes, repeated codes.
 class Comprobador
 {
 public:
-    explicit Comprobador(const xml::Document& doc)
+    Comprobador(const xml::Document& doc, ListaAvisos& avisos)
         : m_doc(doc)
+        , m_avisos(avisos)
     {
     }
 
-    ListaAvisos Todo()
+    // Every section, as the import reads them.
+    void Secciones()
     {
-        if (!SeccionesPresentes()) {
-            return std::move(m_avisos);
-        }
         for (const Seccion* s : tablas::SeccionesCentro()) {
             if (s->dentroDe == nullptr) {
                 Elementos(*s, m_doc.selectNodes(s->ruta), "");
             }
         }
-        MateriasSinGrupo();
-        return std::move(m_avisos);
     }
 
 private:
-    // False when the document has no section at all: that one warning says it all.
-    bool SeccionesPresentes()
-    {
-        std::vector<const Seccion*> ausentes;
-        std::size_t secciones = 0;
-        std::string nombres;
-        for (const Seccion* s : tablas::SeccionesCentro()) {
-            if (s->RutaSeccion().empty()) {
-                continue;
-            }
-            ++secciones;
-            nombres += (nombres.empty() ? "" : ", ") + s->Nombre();
-            if (!m_doc.selectSingleNode(s->RutaSeccion())) {
-                ausentes.push_back(s);
-            }
-        }
-        if (ausentes.size() == secciones) {
-            const xml::Node raiz = m_doc.selectSingleNode("/CENTRE");
-            m_avisos.Agregar(
-                {TipoAviso::Seccion, "", "", "", "CENTRE",
-                 raiz ? "el documento no tiene ninguna sección (" + nombres +
-                            "): todas las tablas quedan vacías"
-                      : "el documento no es un documento de centro: todas las tablas quedan vacías"});
-            return false;
-        }
-        for (const Seccion* s : ausentes) {
-            m_avisos.Agregar({TipoAviso::Seccion, s->tabla.nombre, "", "", s->Nombre(),
-                              "falta en el documento: la tabla queda sin " + s->contenido});
-        }
-        return true;
-    }
-
     // The elements of `s`, then those of the sections that lie in each; `de` names the element
     // they lie in (" de CURS C1").
     void Elementos(const Seccion& s, const xml::NodeList& nodos, const std::string& de)
@@ -157,7 +183,7 @@ private:
             const std::string almacenado(cp1252::Left(guardado, ancho));
             if (guardado.size() > ancho) {
                 m_avisos.Agregar({TipoAviso::Recorte, s.tabla.nombre, nombre, o.campo, valor,
-                                  Recorte(s, o, guardado, almacenado)});
+                                  Recorte(m_doc, s, o, guardado, almacenado)});
             }
             // Codes that only become equal when cut are told by the cut warning.
             if (o.dato == Dato::Codigo && !guardado.empty()) {
@@ -171,86 +197,65 @@ private:
         }
     }
 
-    std::string Recorte(const Seccion& s, const Origen& o, const std::string& guardado,
-                        const std::string& almacenado)
-    {
-        const std::size_t ancho = s.Ancho(o.campo);
-        std::string detalle = "tiene " + std::to_string(guardado.size()) +
-                              " caracteres y se guarda recortado a " + std::to_string(ancho) + ": " +
-                              Comillas(cp1252::ToUtf8(almacenado));
-        if (&s != &tablas::kCursos || o.dato != Dato::Codigo) {
-            return detalle;
-        }
-        // The groups stage looks the whole code up in CURSOST, which keeps only its cut form.
-        detalle += "; sus grupos quedarán sin nivel ni curso";
-        std::vector<std::string> otros;
-        for (const auto& curs : m_doc.selectNodes(s.ruta)) {
-            const std::string codi = AttributeText(curs, o.atributo);
-            if (codi != guardado && cp1252::Left(codi, ancho) == almacenado) {
-                otros.push_back(Comillas(cp1252::ToUtf8(codi)));
-            }
-        }
-        if (!otros.empty()) {
-            detalle += ", y se confunde con ";
-            detalle += otros.size() == 1 ? "el curso " : "los cursos ";
-            for (std::size_t i = 0; i < otros.size(); ++i) {
-                detalle += (i == 0 ? "" : ", ") + otros[i];
-            }
-        }
-        return detalle;
-    }
-
-    void MateriasSinGrupo()
-    {
-        const Seccion& cursos = tablas::kCursos;
-        const Seccion& materias = tablas::kMateries;
-        // GRUPOST and ASIGNOMT each keep the course code cut to their CODICURS.
-        std::set<std::string> conGrupos;
-        for (const auto& curs : m_doc.selectNodes(cursos.ruta)) {
-            if (curs.selectNodes(tablas::kGrups.ruta).length() > 0) {
-                conGrupos.insert(std::string(cp1252::Left(AttributeText(curs, cursos.Atributo("CODI")),
-                                                          tablas::kGrupost.Ancho("CODICURS"))));
-            }
-        }
-        std::map<std::string, std::vector<std::string>> sinGrupo;
-        std::vector<std::string> orden;
-        for (const auto& materia : m_doc.selectNodes(materias.ruta)) {
-            const std::string curso(cp1252::Left(AttributeText(materia, materias.Atributo("CODICURS")),
-                                                 materias.Ancho("CODICURS")));
-            if (conGrupos.count(curso) != 0) {
-                continue;
-            }
-            auto& lista = sinGrupo[curso];
-            if (lista.empty()) {
-                orden.push_back(curso);
-            }
-            lista.push_back(TextoVisible(Original(materia, materias.Atributo("CODI")).value_or("")));
-        }
-        for (const std::string& curso : orden) {
-            const auto& lista = sinGrupo[curso];
-            std::string detalle = lista.size() == 1
-                                      ? "1 materia de este curso"
-                                      : std::to_string(lista.size()) + " materias de este curso";
-            detalle += " no tendrá" + std::string(lista.size() == 1 ? "" : "n") +
-                       " registro en MATIB ni líneas de asignaturas, porque el curso no tiene grupos (";
-            for (std::size_t i = 0; i < lista.size() && i < 5; ++i) {
-                detalle += (i == 0 ? "" : ", ") + lista[i];
-            }
-            detalle += lista.size() > 5 ? ", …)" : ")";
-            m_avisos.Agregar(
-                {TipoAviso::SinGrupo, tablas::kMatib.nombre, "", "CODICURS", cp1252::ToUtf8(curso), detalle});
-        }
-    }
-
     const xml::Document& m_doc;
-    ListaAvisos m_avisos;
+    ListaAvisos& m_avisos;
     // Per section, each GestIB code met and where it was met first.
     std::map<const Seccion*, std::map<std::string, std::string>> m_vistos;
 };
 
+// Subjects whose course has no group get no MATIB record and no subject line.
+void MateriasSinGrupo(const xml::Document& doc, ListaAvisos& avisos)
+{
+    const Seccion& cursos = tablas::kCursos;
+    const Seccion& materias = tablas::kMateries;
+    // GRUPOST and ASIGNOMT each keep the course code cut to their CODICURS.
+    std::set<std::string> conGrupos;
+    for (const auto& curs : doc.selectNodes(cursos.ruta)) {
+        if (curs.selectNodes(tablas::kGrups.ruta).length() > 0) {
+            conGrupos.insert(std::string(cp1252::Left(AttributeText(curs, cursos.Atributo("CODI")),
+                                                      tablas::kGrupost.Ancho("CODICURS"))));
+        }
+    }
+    std::map<std::string, std::vector<std::string>> sinGrupo;
+    std::vector<std::string> orden;
+    for (const auto& materia : doc.selectNodes(materias.ruta)) {
+        const std::string curso(
+            cp1252::Left(AttributeText(materia, materias.Atributo("CODICURS")), materias.Ancho("CODICURS")));
+        if (conGrupos.count(curso) != 0) {
+            continue;
+        }
+        auto& lista = sinGrupo[curso];
+        if (lista.empty()) {
+            orden.push_back(curso);
+        }
+        lista.push_back(TextoVisible(Original(materia, materias.Atributo("CODI")).value_or("")));
+    }
+    for (const std::string& curso : orden) {
+        const auto& lista = sinGrupo[curso];
+        std::string detalle = lista.size() == 1 ? "1 materia de este curso"
+                                                : std::to_string(lista.size()) + " materias de este curso";
+        detalle += " no tendrá" + std::string(lista.size() == 1 ? "" : "n") +
+                   " registro en MATIB ni líneas de asignaturas, porque el curso no tiene grupos (";
+        for (std::size_t i = 0; i < lista.size() && i < 5; ++i) {
+            detalle += (i == 0 ? "" : ", ") + lista[i];
+        }
+        detalle += lista.size() > 5 ? ", …)" : ")";
+        avisos.Agregar(
+            {TipoAviso::SinGrupo, tablas::kMatib.nombre, "", "CODICURS", cp1252::ToUtf8(curso), detalle});
+    }
+}
+
 } // namespace
 
-ListaAvisos ComprobarDocumento(const xml::Document& doc) { return Comprobador(doc).Todo(); }
+ListaAvisos ComprobarDocumento(const xml::Document& doc)
+{
+    ListaAvisos avisos;
+    if (SeccionesPresentes(doc, avisos)) {
+        Comprobador(doc, avisos).Secciones();
+        MateriasSinGrupo(doc, avisos);
+    }
+    return avisos;
+}
 
 ListaAvisos ComprobarNiveles(const xml::Document& doc, const std::vector<RegistroCurso>& cursost)
 {
