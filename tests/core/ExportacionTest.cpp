@@ -209,6 +209,20 @@ TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
     ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
     EXPECT_NE(Documento().find("placa=\"P-joan\""), std::string::npos);
 
+    // A lookup table without a field it gives is named as such, with nothing about a record.
+    tablas::Disposicion sinCodiCurs = tablas::kGrupost;
+    std::erase_if(sinCodiCurs.campos, [](const dbf::FieldDef& c) { return c.name == "CODICURS"; });
+    Tabla(sinCodiCurs, {"ABREV", "CODI"}, {{"ES1A", "G1"}});
+    try {
+        exportacion.BImportarClick();
+        ADD_FAILURE() << "a missing field must end the run";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "wwTableGrupos: No se encuentra el campo 'CODICURS' en la tabla GRUPOST (" +
+                      (work / "GRUPOST.DBF").string() + ")");
+    }
+    Tabla(tablas::kGrupost, {"ABREV", "CODI", "CODICURS"}, {{"ES1A", "G1", "C1"}});
+
     // A table another holder has open ends the run the same way.
     dbf::Table otro("otro", work, "AULAT");
     otro.Open();
