@@ -12,8 +12,9 @@
 # (emptied first, removed when every case agrees; a new temporary one by default); --nombres
 # names the sets in the messages.
 #
-# Cases: the bundled sample (samples/centre.xml with samples/cursos.csv), a generated centre of
-# 300 courses and a document declared windows-1252 full of accents. Prints the files and bytes
+# Cases: the bundled sample (samples/centre.xml with samples/cursos.csv), once more with Velorin's
+# week in half periods, a generated centre of 300 courses and a document declared windows-1252
+# full of accents. Prints the files and bytes
 # compared per case and exits 1 on any difference.
 #
 # What the programs print, and the run reports in zendral/informes/, are compared too when neither
@@ -151,14 +152,15 @@ PY
 }
 
 # --- One run: import, Velorin's stand-in, export ---------------------------------------------
-# run LADO CASE_DIR OUT_DIR
+# run LADO CASE_DIR OUT_DIR [VELORIN_SIM_OPTIONS...]
 run() {
     local lado=$1 input=$2 out=$3
+    shift 3
     mkdir -p "$out/VTEMP" "$out/saga"
     {
         ejecutar "$lado" zendral-cli exportar "$input/centre.xml" --dir "$out/VTEMP" --cursos "$input/cursos.csv" &&
-            ejecutar "$lado" velorin-sim diashoras --dir "$out/VTEMP" &&
-            ejecutar "$lado" velorin-sim soluc --dir "$out/VTEMP" &&
+            ejecutar "$lado" velorin-sim diashoras --dir "$out/VTEMP" "$@" &&
+            ejecutar "$lado" velorin-sim soluc --dir "$out/VTEMP" "$@" &&
             ejecutar "$lado" zendral-cli importar "$out/saga" --dir "$out/VTEMP"
     } >"$out/salida.txt" 2>&1 || {
         echo "FALLO: la ejecución ${nombres[$lado]} de $(basename "$input") falló:" >&2
@@ -173,24 +175,27 @@ mensajes() {
     local out=$1 informe
     {
         cat "$out/salida.txt"
-        for informe in "$out"/VTEMP/zendral/informes/*; do
-            echo "== $(basename "$informe")"
-            cat "$informe"
-        done
+        # By what they report, since two runs may write theirs in the same second.
+        while IFS= read -r informe; do
+            echo "== $informe"
+            cat "$out/VTEMP/zendral/informes/$informe"
+        done < <(cd "$out/VTEMP/zendral/informes" && find . -type f -printf '%f\n' | LC_ALL=C sort -t- -k3)
     } | sed -e "s|$out|DIR|g" -e 's|[0-9]\{8\}-[0-9]\{6\}-\([0-9][0-9]\)-|FECHA-\1-|g' -e 's|^Fecha: .*|Fecha: F|'
 }
 
 total_files=0
 total_bytes=0
 differences=0
+# compare_case NAME CASE_DIR [VELORIN_SIM_OPTIONS...]
 compare_case() {
     local name=$1 input=$2 day_before day_after
+    shift 2
     local a=$work/$name-1 b=$work/$name-2
     for _ in 1 2; do
         rm -rf "$a" "$b"
         day_before=$(date +%F)
-        run 0 "$input" "$a"
-        run 1 "$input" "$b"
+        run 0 "$input" "$a" "$@"
+        run 1 "$input" "$b" "$@"
         day_after=$(date +%F)
         [ "$day_before" = "$day_after" ] && break
         echo "   $name: las dos ejecuciones cruzaron la medianoche; se repiten"
@@ -243,6 +248,7 @@ t0=$SECONDS
 mkdir -p "$work/entrada-muestra"
 cp "$root/samples/centre.xml" "$root/samples/cursos.csv" "$work/entrada-muestra/"
 compare_case muestra "$work/entrada-muestra"
+compare_case "muestra-medias-horas" "$work/entrada-muestra" --medias
 
 mkdir -p "$work/entrada-grande"
 generate "$work/entrada-grande" 300 UTF-8 "àéíòúüçñ"
