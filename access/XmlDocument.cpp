@@ -363,13 +363,36 @@ template <typename T> bool HasName(const T* node, std::string_view name)
            name[prefix.size()] == ':' && name.ends_with(local);
 }
 
-std::string QualifiedName(const xmlNode* node)
+template <typename T> std::string QualifiedName(const T* node)
 {
     std::string name;
     if (node->ns != nullptr && node->ns->prefix != nullptr) {
         name = std::string(View(node->ns->prefix)) + ':';
     }
     return name + std::string(View(node->name));
+}
+
+// Only elements and attributes have a namespace; other kinds of node (a document type, for one)
+// keep something else where an element keeps it.
+bool HasNamespace(const xmlNode* node)
+{
+    return node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE;
+}
+
+std::string AttributeValue(const xmlAttr* attr)
+{
+    // Character and predefined entity references were resolved by the parser; no other entity
+    // can occur (see OnEntityDecl), so this reads plain text children only.
+    return TakeString(XmlString(xmlNodeListGetString(attr->doc, attr->children, 1)));
+}
+
+NodeList Children(xmlNode* first)
+{
+    std::vector<Node> nodes;
+    for (xmlNode* child = first; child != nullptr; child = child->next) {
+        nodes.emplace_back(child);
+    }
+    return NodeList(std::move(nodes));
 }
 
 // Appends to `out`, in document order, the element children of `parent` named steps[0], or the
@@ -499,7 +522,15 @@ std::size_t NodeList::length() const { return m_nodes.size(); }
 
 Node NodeList::item(std::size_t i) const { return i < m_nodes.size() ? m_nodes[i] : Node(); }
 
-std::string Node::name() const { return m_node != nullptr ? QualifiedName(m_node) : std::string(); }
+std::string Node::name() const
+{
+    if (m_node == nullptr) {
+        return {};
+    }
+    return HasNamespace(m_node) ? QualifiedName(m_node) : std::string(View(m_node->name));
+}
+
+bool Node::isElement() const { return m_node != nullptr && m_node->type == XML_ELEMENT_NODE; }
 
 NodeList Node::selectNodes(std::string_view childName) const
 {
@@ -511,19 +542,35 @@ NodeList Node::selectNodes(std::string_view childName) const
     return NodeList(std::move(found));
 }
 
+NodeList Node::childNodes() const
+{
+    // Attributes and document types keep something else in the place of an element's children.
+    return isElement() ? Children(m_node->children) : NodeList();
+}
+
 std::optional<std::string> Node::getNamedItem(std::string_view name) const
 {
-    if (m_node == nullptr || m_node->type != XML_ELEMENT_NODE) {
+    if (!isElement()) {
         return std::nullopt;
     }
-    for (xmlAttr* attr = m_node->properties; attr != nullptr; attr = attr->next) {
+    for (const xmlAttr* attr = m_node->properties; attr != nullptr; attr = attr->next) {
         if (HasName(attr, name)) {
-            // Character and predefined entity references were resolved by the parser; no other
-            // entity can occur (see OnEntityDecl), so this reads plain text children only.
-            return TakeString(XmlString(xmlNodeListGetString(m_node->doc, attr->children, 1)));
+            return AttributeValue(attr);
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::pair<std::string, std::string>> Node::attributes() const
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    if (!isElement()) {
+        return found;
+    }
+    for (const xmlAttr* attr = m_node->properties; attr != nullptr; attr = attr->next) {
+        found.emplace_back(QualifiedName(attr), AttributeValue(attr));
+    }
+    return found;
 }
 
 std::string Node::text() const
@@ -645,6 +692,8 @@ Document Document::loadMemory(std::string_view contents, const std::string& name
 NodeList Document::selectNodes(std::string_view path) const { return Select(m_doc.get(), path, false); }
 
 Node Document::documentElement() const { return Node(m_doc ? xmlDocGetRootElement(m_doc.get()) : nullptr); }
+
+NodeList Document::childNodes() const { return m_doc ? Children(m_doc->children) : NodeList(); }
 
 Node Document::selectSingleNode(std::string_view path) const
 {

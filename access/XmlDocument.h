@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // libxml2 behind the few document operations the runs need. Node handles point into their
@@ -43,14 +44,23 @@ public:
     }
 
     explicit operator bool() const { return m_node != nullptr; }
+    // The name with its prefix, as written; for text and comments libxml2's own ("text",
+    // "comment").
     std::string name() const;
+    // Whether the node is an element, not text, a comment or another kind of node.
+    bool isElement() const;
 
     // Child elements named `childName`, in document order.
     NodeList selectNodes(std::string_view childName) const;
+    // Every child node in document order: elements, text, comments and the rest.
+    NodeList childNodes() const;
 
     // The attribute's value as UTF-8 text, or nothing when the element has no such attribute
     // (an empty attribute gives an empty string).
     std::optional<std::string> getNamedItem(std::string_view name) const;
+    // The element's attributes, names as getNamedItem takes them and values as it gives them, in
+    // document order.
+    std::vector<std::pair<std::string, std::string>> attributes() const;
 
     // The node's text content as UTF-8.
     std::string text() const;
@@ -92,6 +102,9 @@ public:
     Node selectSingleNode(std::string_view path) const;
     // The document element, or a null node when there is none.
     Node documentElement() const;
+    // The nodes at the top of the document: the document element and any comment, processing
+    // instruction or document type beside it.
+    NodeList childNodes() const;
 
     Node createElement(std::string_view name);
     // Appending to the document makes `child` the document element.

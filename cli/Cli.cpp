@@ -327,8 +327,8 @@ int Importar(const Opciones& op, std::ostream& out, std::ostream& err)
     if (fin != FinRun::Completado) {
         return 1;
     }
-    out << "  " << exportacion.Sesiones() << (exportacion.Sesiones() == 1 ? " sesión" : " sesiones") << " en "
-        << exportacion.Salida().string() << "\n";
+    out << "  " << exportacion.sesiones() << (exportacion.sesiones() == 1 ? " sesión" : " sesiones") << " en "
+        << exportacion.salida().string() << "\n";
     const Comprobacion& c = exportacion.comprobacion();
     out << "  Comprobado: " << c.registros << (c.registros == 1 ? " registro" : " registros") << " de SOLUC, "
         << c.sinDia << " sin día (no se exportan), " << c.actividades

@@ -88,7 +88,7 @@ TEST_F(ExportacionTest, SessionsCarryGestibCodesInAttributeOrder)
     EXPECT_EQ(estado.codigoResultado, 1);
     EXPECT_EQ(prompter.mensajes, std::vector<std::string>{msg::kProcesoFinalizado});
     EXPECT_FALSE(prompter.cursorOcupado);
-    EXPECT_EQ(exportacion.Sesiones(), 6u);
+    EXPECT_EQ(exportacion.sesiones(), 6u);
     EXPECT_EQ(
         Documento(),
         "<HORARI><SESSIONS>"
@@ -169,7 +169,7 @@ TEST_F(ExportacionTest, NoFileReportsZeroToTheHostAndWritesNothing)
     // A directory names itself; a cancelled choice keeps the earlier one.
     prompter.archivo = destino;
     ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
-    EXPECT_EQ(exportacion.Salida(), destino / kArchivoHorario);
+    EXPECT_EQ(exportacion.salida(), destino / kArchivoHorario);
     prompter.archivo.reset();
     fs::remove(destino / kArchivoHorario);
     ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
@@ -208,6 +208,20 @@ TEST_F(ExportacionTest, FailedRunKeepsThePreviousDocumentAndClosesItsTables)
     Soluc({{"1", "1", "JOAN", "ES1A", "Au10", "MAT", ""}});
     ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
     EXPECT_NE(Documento().find("placa=\"P-joan\""), std::string::npos);
+
+    // A lookup table without a field it gives is named as such, with nothing about a record.
+    tablas::Disposicion sinCodiCurs = tablas::kGrupost;
+    std::erase_if(sinCodiCurs.campos, [](const dbf::FieldDef& c) { return c.name == "CODICURS"; });
+    Tabla(sinCodiCurs, {"ABREV", "CODI"}, {{"ES1A", "G1"}});
+    try {
+        exportacion.BImportarClick();
+        ADD_FAILURE() << "a missing field must end the run";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "wwTableGrupos: No se encuentra el campo 'CODICURS' en la tabla GRUPOST (" +
+                      (work / "GRUPOST.DBF").string() + ")");
+    }
+    Tabla(tablas::kGrupost, {"ABREV", "CODI", "CODICURS"}, {{"ES1A", "G1", "C1"}});
 
     // A table another holder has open ends the run the same way.
     dbf::Table otro("otro", work, "AULAT");
@@ -255,8 +269,9 @@ TEST_F(ExportacionTest, HourBeyondTheRangeOfAPeriodEndsTheRunNamingTheRecord)
         {{{"1", "1.5"}, {"1", "-4611686018427387904"}}, "El valor -4611686018427387904" + fuera},
         {{{"1", "1.5"}, {"1", "4611686018427386880"}}, ""},
         {{{"1", "1.5"}, {"1", "-4611686018427386880"}}, ""},
-        // Records of day 0 get no period.
+        // Records of day 0 get no period; once a fraction is found no other HORA is tested.
         {{{"1", "1"}, {"0", "1e+30"}}, ""},
+        {{{"1", "1.5"}, {"0", "no"}}, ""},
     };
     std::ignore = dir.write("destino/SolucioHorari.xml", "<HORARI>anterior</HORARI>");
     for (const auto& caso : casos) {

@@ -7,7 +7,9 @@
 #include "Tablas.h"
 #include "TempDir.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <tuple>
@@ -184,6 +186,63 @@ TEST_F(VerificacionTest, DocumentThatDisagreesWithSolucNeverReplacesThePreviousO
     EXPECT_TRUE(exportacion.avisos().empty());
     EXPECT_EQ(exportacion.comprobacion().sesiones, 2u);
     EXPECT_NE(test::ReadFile(anterior), "<HORARI><SESSIONS/></HORARI>");
+}
+
+TEST_F(VerificacionTest, OneEditOfTheMappingIsFollowedByTheWriterAndItsCheck)
+{
+    // Two activities, the second in a room without a record, then a lesson.
+    Soluc({{"1", "1", "MAR", "ES1A", "Au10", "MAT", "GUARDIA"},
+           {"1", "2", "MAR", "", "Lab", "", "REU"},
+           {"1", "2", "JOAN", "ES1A", "Au10", "MAT", ""}});
+    const auto atributo = [](Horario& h, const std::string& nombre) -> Horario::Atributo& {
+        return *std::find_if(h.atributos.begin(), h.atributos.end(),
+                             [&](const Horario::Atributo& a) { return a.nombre == nombre; });
+    };
+    const auto sesion = [](const std::string& atributos) { return "<SESSIO placa=\"P-" + atributos + "/>"; };
+    const std::string reu = sesion("mar\" curs=\"\" grup=\"\" dia=\"1\" hora=\"09:00\" durada=\"55\" "
+                                   "aula=\"\" materia=\"\" activitat=\"REU\"");
+    struct Caso
+    {
+        std::function<void(Horario&)> cambio;
+        std::string sesiones;
+        std::size_t sinAula; // sessions counted without a room record
+        std::string rechazo; // what the check by the declared mapping finds
+    };
+    const std::vector<Caso> casos = {
+        // Activities keep their room: the one without a record now counts.
+        {[&](Horario& h) { atributo(h, "aula").enActividad = true; },
+         sesion("mar\" curs=\"\" grup=\"\" dia=\"1\" hora=\"08:00\" durada=\"55\" aula=\"101\" "
+                "materia=\"\" activitat=\"GUARDIA\"") +
+             reu +
+             sesion("joan\" curs=\"C1\" grup=\"G1\" dia=\"1\" hora=\"09:00\" durada=\"55\" aula=\"101\" "
+                    "materia=\"2063541\" activitat=\"\""),
+         1, "el atributo aula de la sesión 1 (registro 1 de SOLUC) dice «101» en lugar de «»"},
+        // The group's code fills curs, and its course grup.
+        {[](Horario& h) {
+             h.busquedas[Horario::Grupo].valores = {{"CODI", "curs"}, {"CODICURS", "grup"}};
+         },
+         sesion("mar\" curs=\"\" grup=\"\" dia=\"1\" hora=\"08:00\" durada=\"55\" aula=\"\" "
+                "materia=\"\" activitat=\"GUARDIA\"") +
+             reu +
+             sesion("joan\" curs=\"G1\" grup=\"C1\" dia=\"1\" hora=\"09:00\" durada=\"55\" aula=\"101\" "
+                    "materia=\"2063541\" activitat=\"\""),
+         0, "el atributo curs de la sesión 3 (registro 3 de SOLUC) dice «G1» en lugar de «C1»"},
+    };
+    for (const Caso& caso : casos) {
+        Horario horario = HorarioDeclarado();
+        caso.cambio(horario);
+        Exportacion exportacion(estado, prompter, work, horario);
+        ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado) << caso.rechazo;
+        const fs::path escrito = destino / kArchivoHorario;
+        EXPECT_EQ(test::ReadFile(escrito), "<HORARI><SESSIONS>" + caso.sesiones + "</SESSIONS></HORARI>");
+        EXPECT_EQ(exportacion.comprobacion().sinRegistro[Comprobacion::Aula].cuenta, caso.sinAula);
+        try {
+            ComprobarHorario(escrito, work);
+            ADD_FAILURE() << "aceptado: " << caso.rechazo;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(caso.rechazo), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST_F(VerificacionTest, RunEndedByAnErrorStillLeavesItsReport)

@@ -478,6 +478,37 @@ Document BuildHorari()
     return doc;
 }
 
+TEST(XmlDocumentTest, ChildNodesAndAttributesComeInDocumentOrder)
+{
+    // A document type declaring a notation keeps, where an element keeps its namespace, a table
+    // of notations.
+    const Document doc = Document::loadMemory("<!DOCTYPE HORARI [<!NOTATION n SYSTEM \"n\">]><!-- c -->"
+                                              "<HORARI xmlns:g=\"urn:g\"><SESSIONS><SESSIO placa=\"P&amp;1\" "
+                                              "g:curs=\"C\" dia=\"\"/>text<!-- x --><?pi y?><g:SESSIO/>"
+                                              "</SESSIONS></HORARI><?fi?>",
+                                              "horari.xml");
+    const auto names = [](const NodeList& nodes) {
+        std::vector<std::string> found;
+        for (const Node& node : nodes) {
+            found.push_back(node.name() + (node.isElement() ? "*" : ""));
+        }
+        return found;
+    };
+    EXPECT_EQ(names(doc.childNodes()), (std::vector<std::string>{"HORARI", "comment", "HORARI*", "fi"}));
+    const Node sessions = doc.selectSingleNode("/HORARI/SESSIONS");
+    const NodeList children = sessions.childNodes();
+    EXPECT_EQ(names(children), (std::vector<std::string>{"SESSIO*", "text", "comment", "pi", "g:SESSIO*"}));
+    using Attributes = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(children.item(0).attributes(), (Attributes{{"placa", "P&1"}, {"g:curs", "C"}, {"dia", ""}}));
+    EXPECT_EQ(children.item(0).getNamedItem("g:curs"), "C");
+    EXPECT_EQ(children.item(4).attributes(), Attributes{});
+    EXPECT_EQ(children.item(1).attributes(), Attributes{});
+    EXPECT_EQ(children.item(1).childNodes().length(), 0u);
+    EXPECT_EQ(doc.childNodes().item(0).childNodes().length(), 0u);
+    EXPECT_EQ(Node().childNodes().length(), 0u);
+    EXPECT_EQ(Document().childNodes().length(), 0u);
+}
+
 constexpr const char* kHorari = "<CENTRE CODI=\"46002\" NOM=\"Escola Àvila\"><AULES>"
                                 "<AULA CODI=\"1\" DESC=\"x &lt; y &amp; &quot;z&quot; &gt; 'w'\"/>"
                                 "<AULA CODI=\"2\"/></AULES></CENTRE>";

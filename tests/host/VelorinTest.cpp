@@ -200,7 +200,7 @@ TEST_F(CentroTest, WeekAndSolutionAreValidRepeatableAndExportEverySession)
         prompter.archivo = dir.path();
         Exportacion exportacion(estado, prompter, work);
         ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
-        const auto doc = xml::Document::load(exportacion.Salida());
+        const auto doc = xml::Document::load(exportacion.salida());
         const auto sesiones = doc.selectNodes("/HORARI/SESSIONS/SESSIO");
         EXPECT_EQ(sesiones.length(), filas.size() - sinColocar);
         for (const auto& s : sesiones) {
