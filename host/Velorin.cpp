@@ -275,6 +275,160 @@ struct Eleccion
     std::optional<std::size_t> aula;
 };
 
+// The week as the greedy pass fills it: who holds which slot.
+struct Semana
+{
+    const Rejilla& rejilla;
+    Ocupacion profesores;
+    Ocupacion aulas;
+    Ocupacion grupos;
+};
+
+// What the sessions of one line keep to: its group, its fixed teacher and room, and otherwise the
+// teacher and room it takes first.
+struct Requisitos
+{
+    std::optional<std::size_t> grupo;
+    std::optional<std::size_t> profFijo;
+    std::optional<std::size_t> aulaFija;
+    std::size_t profPreferido = 0;
+    std::size_t aulaPreferida = 0;
+};
+
+// The teacher and room of a session in slot `c`; nothing when the slot cannot take it. A missing
+// room does not stop a session, a missing teacher does.
+std::optional<Eleccion> Elegir(const Semana& semana, const Requisitos& r, std::size_t c)
+{
+    if (r.grupo && !semana.grupos.Libre(*r.grupo, c)) {
+        return std::nullopt;
+    }
+    Eleccion e;
+    if (r.profFijo) {
+        if (!semana.profesores.Libre(*r.profFijo, c)) {
+            return std::nullopt;
+        }
+        e.prof = r.profFijo;
+    } else if (semana.profesores.Reparto() > 0) {
+        e.prof = semana.profesores.PrimeroLibre(r.profPreferido, c);
+        if (!e.prof) {
+            return std::nullopt;
+        }
+    }
+    if (r.aulaFija) {
+        if (!semana.aulas.Libre(*r.aulaFija, c)) {
+            return std::nullopt;
+        }
+        e.aula = r.aulaFija;
+    } else if (semana.aulas.Reparto() > 0) {
+        e.aula = semana.aulas.PrimeroLibre(r.aulaPreferida, c);
+    }
+    return e;
+}
+
+// Writes the sessions line number `l` asks for, each in the first slot that takes it, or unplaced.
+void ColocarLinea(Semana& semana, std::size_t l, const Linea& linea, TablaSoluc& soluc, Resumen& resumen)
+{
+    Ocupacion& profesores = semana.profesores;
+    Ocupacion& aulas = semana.aulas;
+    Ocupacion& grupos = semana.grupos;
+    const std::size_t dias = semana.rejilla.porDia.size();
+    const std::size_t pedidas = SesionesPedidas(linea.horas, semana.rejilla.casillas.size());
+    resumen.sesiones += pedidas;
+
+    Requisitos r;
+    if (!linea.grupo.empty()) {
+        r.grupo = grupos.Indice(linea.grupo);
+    }
+    if (!linea.prof.empty()) {
+        r.profFijo = profesores.Indice(linea.prof);
+    }
+    if (!linea.aula.empty()) {
+        r.aulaFija = aulas.Indice(linea.aula);
+    }
+    // Lines take teachers in turn; a group keeps to one room while it is free.
+    r.profPreferido = profesores.Reparto() > 0 ? l % profesores.Reparto() : 0;
+    r.aulaPreferida = aulas.Reparto() > 0 ? (r.grupo ? *r.grupo : l) % aulas.Reparto() : 0;
+
+    std::vector<bool> diaUsado(dias, false);
+    for (std::size_t k = 0; k < pedidas; ++k) {
+        Sesion sesion{std::nullopt, "", linea.grupo, linea.aula, linea.asig, ""};
+        if (r.profFijo) {
+            sesion.prof = linea.prof;
+        } else if (profesores.Reparto() > 0) {
+            sesion.prof = profesores.Nombre(r.profPreferido);
+        }
+        std::size_t diaElegido = 0;
+        std::optional<Eleccion> eleccion;
+        // First pass: days without a session of this line yet; the first day turns with the
+        // line so that the week fills evenly.
+        for (int pasada = 0; pasada < 2 && !eleccion; ++pasada) {
+            for (std::size_t i = 0; i < dias && !eleccion; ++i) {
+                const std::size_t d = (l + i) % dias;
+                if (pasada == 0 && diaUsado[d]) {
+                    continue;
+                }
+                for (const std::size_t c : semana.rejilla.porDia[d]) {
+                    if ((eleccion = Elegir(semana, r, c))) {
+                        sesion.casilla = c;
+                        diaElegido = d;
+                        break;
+                    }
+                }
+            }
+        }
+        if (eleccion) {
+            diaUsado[diaElegido] = true;
+            const std::size_t c = *sesion.casilla;
+            if (r.grupo) {
+                grupos.Ocupar(*r.grupo, c);
+            }
+            if (eleccion->prof) {
+                profesores.Ocupar(*eleccion->prof, c);
+                sesion.prof = profesores.Nombre(*eleccion->prof);
+            }
+            if (eleccion->aula) {
+                aulas.Ocupar(*eleccion->aula, c);
+                sesion.aula = aulas.Nombre(*eleccion->aula);
+            }
+            ++resumen.colocadas;
+        }
+        soluc.Escribir(sesion, resumen);
+    }
+}
+
+// Activities: a teacher each, in turn, at the first slot where that teacher is free. One more
+// than asked for is written unplaced, as a solver leaves what it could not fit.
+void ColocarActividades(Semana& semana, std::size_t actividades, const std::vector<std::string>& tareas,
+                        TablaSoluc& soluc, Resumen& resumen)
+{
+    Ocupacion& profesores = semana.profesores;
+    const std::size_t dias = semana.rejilla.porDia.size();
+    for (std::size_t a = 0; a <= actividades; ++a) {
+        Sesion sesion;
+        sesion.tarea = tareas[a % tareas.size()];
+        std::optional<std::size_t> prof;
+        if (profesores.Reparto() > 0) {
+            prof = a % profesores.Reparto();
+            sesion.prof = profesores.Nombre(*prof);
+        }
+        for (std::size_t i = 0; a < actividades && i < dias && !sesion.casilla; ++i) {
+            for (const std::size_t c : semana.rejilla.porDia[(a + i) % dias]) {
+                if (!prof || profesores.Libre(*prof, c)) {
+                    sesion.casilla = c;
+                    break;
+                }
+            }
+        }
+        if (sesion.casilla) {
+            if (prof) {
+                profesores.Ocupar(*prof, *sesion.casilla);
+            }
+            ++resumen.actividades;
+        }
+        soluc.Escribir(sesion, resumen);
+    }
+}
+
 } // namespace
 
 double HoraDePeriodo(int periodo, bool medias)
@@ -325,140 +479,20 @@ Resumen GenerarSoluc(const fs::path& workDir, const Opciones& opciones)
 {
     const Rejilla rejilla = LeerRejilla(workDir);
     const std::size_t casillas = rejilla.casillas.size();
-    const std::size_t dias = rejilla.porDia.size();
     const std::vector<Linea> lineas = LeerLineas(workDir);
-    Ocupacion profesores(LeerAbreviaturas(workDir, "PROFT"), casillas);
-    Ocupacion aulas(LeerAbreviaturas(workDir, "AULAT"), casillas);
-    Ocupacion grupos({}, casillas);
+    Semana semana{rejilla, Ocupacion(LeerAbreviaturas(workDir, "PROFT"), casillas),
+                  Ocupacion(LeerAbreviaturas(workDir, "AULAT"), casillas), Ocupacion({}, casillas)};
     const std::vector<std::string> tareas = LeerTareas(workDir);
 
     Resumen resumen;
     resumen.lineas = lineas.size();
     TablaSoluc soluc(workDir, rejilla, opciones.medias);
-
     for (std::size_t l = 0; l < lineas.size(); ++l) {
-        const Linea& linea = lineas[l];
-        const std::size_t pedidas = SesionesPedidas(linea.horas, casillas);
-        resumen.sesiones += pedidas;
-
-        std::optional<std::size_t> grupo, profFijo, aulaFija;
-        if (!linea.grupo.empty()) {
-            grupo = grupos.Indice(linea.grupo);
-        }
-        if (!linea.prof.empty()) {
-            profFijo = profesores.Indice(linea.prof);
-        }
-        if (!linea.aula.empty()) {
-            aulaFija = aulas.Indice(linea.aula);
-        }
-        // Lines take teachers in turn; a group keeps to one room while it is free.
-        const std::size_t profPreferido = profesores.Reparto() > 0 ? l % profesores.Reparto() : 0;
-        const std::size_t aulaPreferida = aulas.Reparto() > 0 ? (grupo ? *grupo : l) % aulas.Reparto() : 0;
-
-        // The teacher and room of a session in a slot; nothing when the slot cannot take it. A
-        // missing room does not stop a session, a missing teacher does.
-        auto elegir = [&](std::size_t c) -> std::optional<Eleccion> {
-            if (grupo && !grupos.Libre(*grupo, c)) {
-                return std::nullopt;
-            }
-            Eleccion e;
-            if (profFijo) {
-                if (!profesores.Libre(*profFijo, c)) {
-                    return std::nullopt;
-                }
-                e.prof = profFijo;
-            } else if (profesores.Reparto() > 0) {
-                e.prof = profesores.PrimeroLibre(profPreferido, c);
-                if (!e.prof) {
-                    return std::nullopt;
-                }
-            }
-            if (aulaFija) {
-                if (!aulas.Libre(*aulaFija, c)) {
-                    return std::nullopt;
-                }
-                e.aula = aulaFija;
-            } else if (aulas.Reparto() > 0) {
-                e.aula = aulas.PrimeroLibre(aulaPreferida, c);
-            }
-            return e;
-        };
-
-        std::vector<bool> diaUsado(dias, false);
-        for (std::size_t k = 0; k < pedidas; ++k) {
-            Sesion sesion{std::nullopt, "", linea.grupo, linea.aula, linea.asig, ""};
-            if (profFijo) {
-                sesion.prof = linea.prof;
-            } else if (profesores.Reparto() > 0) {
-                sesion.prof = profesores.Nombre(profPreferido);
-            }
-            std::size_t diaElegido = 0;
-            std::optional<Eleccion> eleccion;
-            // First pass: days without a session of this line yet; the first day turns with the
-            // line so that the week fills evenly.
-            for (int pasada = 0; pasada < 2 && !eleccion; ++pasada) {
-                for (std::size_t i = 0; i < dias && !eleccion; ++i) {
-                    const std::size_t d = (l + i) % dias;
-                    if (pasada == 0 && diaUsado[d]) {
-                        continue;
-                    }
-                    for (const std::size_t c : rejilla.porDia[d]) {
-                        if ((eleccion = elegir(c))) {
-                            sesion.casilla = c;
-                            diaElegido = d;
-                            break;
-                        }
-                    }
-                }
-            }
-            if (eleccion) {
-                diaUsado[diaElegido] = true;
-                const std::size_t c = *sesion.casilla;
-                if (grupo) {
-                    grupos.Ocupar(*grupo, c);
-                }
-                if (eleccion->prof) {
-                    profesores.Ocupar(*eleccion->prof, c);
-                    sesion.prof = profesores.Nombre(*eleccion->prof);
-                }
-                if (eleccion->aula) {
-                    aulas.Ocupar(*eleccion->aula, c);
-                    sesion.aula = aulas.Nombre(*eleccion->aula);
-                }
-                ++resumen.colocadas;
-            }
-            soluc.Escribir(sesion, resumen);
-        }
+        ColocarLinea(semana, l, lineas[l], soluc, resumen);
     }
-
-    // Activities: a teacher each, in turn, at the first slot where that teacher is free. The last
-    // one is left unplaced, as a solver leaves what it could not fit.
     const std::size_t actividades =
         opciones.actividades > 0 ? static_cast<std::size_t>(opciones.actividades) : 0;
-    for (std::size_t a = 0; a <= actividades; ++a) {
-        Sesion sesion;
-        sesion.tarea = tareas[a % tareas.size()];
-        std::optional<std::size_t> prof;
-        if (profesores.Reparto() > 0) {
-            prof = a % profesores.Reparto();
-            sesion.prof = profesores.Nombre(*prof);
-        }
-        for (std::size_t i = 0; a < actividades && i < dias && !sesion.casilla; ++i) {
-            for (const std::size_t c : rejilla.porDia[(a + i) % dias]) {
-                if (!prof || profesores.Libre(*prof, c)) {
-                    sesion.casilla = c;
-                    break;
-                }
-            }
-        }
-        if (sesion.casilla) {
-            if (prof) {
-                profesores.Ocupar(*prof, *sesion.casilla);
-            }
-            ++resumen.actividades;
-        }
-        soluc.Escribir(sesion, resumen);
-    }
+    ColocarActividades(semana, actividades, tareas, soluc, resumen);
     soluc.Cerrar();
     return resumen;
 }
