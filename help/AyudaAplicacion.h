@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chm/contexto.h"
+#include "contexto.h"
 
 #include <QString>
 

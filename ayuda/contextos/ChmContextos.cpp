@@ -2,7 +2,7 @@
 // relative to the help file, as the Windows help compiler does ("ventana.htm").
 //
 // chmcmd 3.2.2 stores every [ALIAS] topic in /#STRINGS as the absolute path of the source file on
-// the build machine ("/home/x/build/help/chm-stage/ventana.htm"): it puts its project directory in
+// the build machine ("/home/x/build/ayuda/chm-stage/ventana.htm"): it puts its project directory in
 // front of each name of [FILES] when it fills /#IVB, whatever the project file says. The HTML Help
 // engine looks those names up inside the help file, where no such topic exists.
 //
