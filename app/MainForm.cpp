@@ -79,6 +79,29 @@ QPushButton* Boton(QWidget* padre, const char* nombre, const QString& texto, QSt
 
 QString Texto(const std::filesystem::path& p) { return QString::fromStdU16String(p.u16string()); }
 
+// The file dialog both runs pick their XML file in, opening in `carpeta`.
+QFileDialog* DialogoArchivo(QWidget* padre, const std::filesystem::path& carpeta)
+{
+    auto* dialogo = new QFileDialog(padre, QStringLiteral("Archivo XML"));
+    dialogo->setObjectName(QStringLiteral("OpenDialogXML"));
+    // A name that does not exist may be typed: the run then says "No existe archivo".
+    dialogo->setFileMode(QFileDialog::AnyFile);
+    dialogo->setAcceptMode(QFileDialog::AcceptOpen);
+    dialogo->setNameFilter(QStringLiteral("*.xml"));
+    dialogo->setDefaultSuffix(QStringLiteral("xml"));
+    dialogo->setDirectory(Texto(carpeta));
+#ifndef _WIN32
+    // Qt's own dialog, whose texts the Spanish translation and the labels below cover.
+    dialogo->setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    dialogo->setLabelText(QFileDialog::LookIn, QStringLiteral("Buscar en:"));
+    dialogo->setLabelText(QFileDialog::FileName, QStringLiteral("Nombre:"));
+    dialogo->setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
+    dialogo->setLabelText(QFileDialog::Accept, QStringLiteral("&Abrir"));
+    dialogo->setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+    return dialogo;
+}
+
 } // namespace
 
 TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicacion& ayuda,
@@ -140,23 +163,7 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
     connect(button1, &QPushButton::clicked, this, &TMForm::Button1Click);
 
     // Both runs pick their file here; it keeps its folder from one run to the next.
-    m_openDialogXML = new QFileDialog(this, QStringLiteral("Archivo XML"));
-    m_openDialogXML->setObjectName(QStringLiteral("OpenDialogXML"));
-    // A name that does not exist may be typed: the run then says "No existe archivo".
-    m_openDialogXML->setFileMode(QFileDialog::AnyFile);
-    m_openDialogXML->setAcceptMode(QFileDialog::AcceptOpen);
-    m_openDialogXML->setNameFilter(QStringLiteral("*.xml"));
-    m_openDialogXML->setDefaultSuffix(QStringLiteral("xml"));
-    m_openDialogXML->setDirectory(Texto(m_directorioTrabajo / "saga"));
-#ifndef _WIN32
-    // Qt's own dialog, whose texts the Spanish translation and the labels below cover.
-    m_openDialogXML->setOption(QFileDialog::DontUseNativeDialog);
-#endif
-    m_openDialogXML->setLabelText(QFileDialog::LookIn, QStringLiteral("Buscar en:"));
-    m_openDialogXML->setLabelText(QFileDialog::FileName, QStringLiteral("Nombre:"));
-    m_openDialogXML->setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
-    m_openDialogXML->setLabelText(QFileDialog::Accept, QStringLiteral("&Abrir"));
-    m_openDialogXML->setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+    m_openDialogXML = DialogoArchivo(this, m_directorioTrabajo / "saga");
 
     m_prompter.SetVentana(this);
     m_prompter.SetDialogoArchivo(m_openDialogXML);

@@ -44,6 +44,82 @@ QString TomadaAntesDe(const copias::Copia& copia)
     return motivo.startsWith(QStringLiteral("antes de")) ? motivo : QStringLiteral("antes de ") + motivo;
 }
 
+namespace
+{
+
+// The copies, one row each with its date, what it was taken before, the document and the records
+// of each table: one column per table, in the order the copies list them.
+QTableWidget* ListaCopias(const std::vector<copias::Copia>& lista, QWidget* padre)
+{
+    QStringList tablas;
+    for (const auto& copia : lista) {
+        for (const auto& [tabla, registros] : copia.registros) {
+            if (!tablas.contains(Texto(tabla))) {
+                tablas << Texto(tabla);
+            }
+        }
+    }
+    auto* vista =
+        new QTableWidget(static_cast<int>(lista.size()), 3 + static_cast<int>(tablas.size()), padre);
+    vista->setObjectName(QStringLiteral("ListaCopias"));
+    vista->setHorizontalHeaderLabels(
+        QStringList{QStringLiteral("Fecha"), QStringLiteral("Copia tomada"), QStringLiteral("Documento")} +
+        tablas);
+    vista->verticalHeader()->hide();
+    vista->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    vista->setSelectionBehavior(QAbstractItemView::SelectRows);
+    vista->setSelectionMode(QAbstractItemView::SingleSelection);
+    vista->setWordWrap(false);
+    vista->setAlternatingRowColors(true);
+    vista->setTabKeyNavigation(false);
+    for (int fila = 0; fila < static_cast<int>(lista.size()); ++fila) {
+        const copias::Copia& copia = lista[static_cast<std::size_t>(fila)];
+        const auto celda = [&](int columna, const QString& texto, Qt::Alignment alineacion = Qt::AlignLeft) {
+            auto* item = new QTableWidgetItem(texto);
+            item->setTextAlignment(alineacion | Qt::AlignVCenter);
+            vista->setItem(fila, columna, item);
+            return item;
+        };
+        celda(0, Texto(copia.fecha))->setToolTip(Texto(copia.nombre));
+        celda(1, TomadaAntesDe(copia));
+        celda(2, copia.documento.empty() ? QStringLiteral("—")
+                                         : Texto(std::filesystem::path(copia.documento).filename().string()))
+            ->setToolTip(Texto(copia.documento));
+        for (int t = 0; t < tablas.size(); ++t) {
+            QString registros = QStringLiteral("—");
+            for (const auto& [tabla, n] : copia.registros) {
+                if (Texto(tabla) == tablas[t]) {
+                    registros = QString::number(n);
+                }
+            }
+            celda(3 + t, registros, Qt::AlignRight);
+        }
+    }
+    return vista;
+}
+
+// Every column readable without scrolling, and 6 to 12 rows high, within the screen of `parent`.
+void AjustarTamano(QTableWidget& vista, const QWidget* parent)
+{
+    int ancho = 2 * vista.frameWidth();
+    for (int c = 0; c < vista.columnCount(); ++c) {
+        ancho += vista.columnWidth(c);
+    }
+    if (vista.verticalScrollBar() != nullptr) {
+        ancho += vista.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    }
+    const int alto =
+        vista.horizontalHeader()->sizeHint().height() +
+        vista.verticalHeader()->defaultSectionSize() * std::max(6, std::min(12, vista.rowCount())) +
+        2 * vista.frameWidth();
+    vista.setMinimumSize(std::max(520, ancho), alto);
+    if (const QScreen* pantalla = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        vista.setMinimumWidth(std::min(vista.minimumWidth(), pantalla->availableGeometry().width() - 60));
+    }
+}
+
+} // namespace
+
 DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabajo, QtPrompter& prompter,
                                    QWidget* parent)
     : QDialog(parent)
@@ -64,50 +140,7 @@ DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabaj
     explicacion->setWordWrap(true);
     capa->addWidget(explicacion);
 
-    // One column per table, in the order the copies list them.
-    QStringList tablas;
-    for (const auto& copia : m_copias) {
-        for (const auto& [tabla, registros] : copia.registros) {
-            if (!tablas.contains(Texto(tabla))) {
-                tablas << Texto(tabla);
-            }
-        }
-    }
-    m_tabla = new QTableWidget(static_cast<int>(m_copias.size()), 3 + static_cast<int>(tablas.size()), this);
-    m_tabla->setObjectName(QStringLiteral("ListaCopias"));
-    m_tabla->setHorizontalHeaderLabels(
-        QStringList{QStringLiteral("Fecha"), QStringLiteral("Copia tomada"), QStringLiteral("Documento")} +
-        tablas);
-    m_tabla->verticalHeader()->hide();
-    m_tabla->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tabla->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tabla->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_tabla->setWordWrap(false);
-    m_tabla->setAlternatingRowColors(true);
-    m_tabla->setTabKeyNavigation(false);
-    for (int fila = 0; fila < static_cast<int>(m_copias.size()); ++fila) {
-        const copias::Copia& copia = m_copias[static_cast<std::size_t>(fila)];
-        const auto celda = [&](int columna, const QString& texto, Qt::Alignment alineacion = Qt::AlignLeft) {
-            auto* item = new QTableWidgetItem(texto);
-            item->setTextAlignment(alineacion | Qt::AlignVCenter);
-            m_tabla->setItem(fila, columna, item);
-            return item;
-        };
-        celda(0, Texto(copia.fecha))->setToolTip(Texto(copia.nombre));
-        celda(1, TomadaAntesDe(copia));
-        celda(2, copia.documento.empty() ? QStringLiteral("—")
-                                         : Texto(std::filesystem::path(copia.documento).filename().string()))
-            ->setToolTip(Texto(copia.documento));
-        for (int t = 0; t < tablas.size(); ++t) {
-            QString registros = QStringLiteral("—");
-            for (const auto& [tabla, n] : copia.registros) {
-                if (Texto(tabla) == tablas[t]) {
-                    registros = QString::number(n);
-                }
-            }
-            celda(3 + t, registros, Qt::AlignRight);
-        }
-    }
+    m_tabla = ListaCopias(m_copias, this);
     m_tabla->resizeColumnsToContents();
     m_tabla->horizontalHeader()->setStretchLastSection(false);
     if (m_copias.empty()) {
@@ -132,22 +165,7 @@ DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabaj
     capa->addWidget(botones);
     InstalarTeclaAyuda(*this, prompter.Ayuda());
 
-    // Every column readable without scrolling, within the screen.
-    int ancho = 2 * m_tabla->frameWidth();
-    for (int c = 0; c < m_tabla->columnCount(); ++c) {
-        ancho += m_tabla->columnWidth(c);
-    }
-    if (m_tabla->verticalScrollBar() != nullptr) {
-        ancho += m_tabla->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    }
-    const int alto = m_tabla->horizontalHeader()->sizeHint().height() +
-                     m_tabla->verticalHeader()->defaultSectionSize() * std::max(6, std::min(12, Copias())) +
-                     2 * m_tabla->frameWidth();
-    m_tabla->setMinimumSize(std::max(520, ancho), alto);
-    if (const QScreen* pantalla = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
-        m_tabla->setMinimumWidth(
-            std::min(m_tabla->minimumWidth(), pantalla->availableGeometry().width() - 60));
-    }
+    AjustarTamano(*m_tabla, parent);
 }
 
 std::string DialogoRestaurar::Elegida() const

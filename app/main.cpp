@@ -1,4 +1,4 @@
-#include "AyudaChm.h"
+#include "Ayuda.h"
 #include "MainForm.h"
 #include "QtPrompter.h"
 #include "Sistema.h"
@@ -15,7 +15,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     // The help viewer lives as long as the program; it closes its windows when it goes.
-    zendral::help::Ayuda sistemaAyuda(app);
+    zendral::help::Ayuda ayuda(app);
     // Spanish texts in Qt's own dialogs (file dialog, buttons).
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
     // An installed program carries the translation beside it (translations/); a build uses Qt's.
@@ -29,7 +29,6 @@ int main(int argc, char** argv)
         }
     }
 
-    zendral::AyudaChm ayuda(sistemaAyuda);
     ayuda.EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
     QApplication::setApplicationName(QStringLiteral("Zendral"));
     // Every window's icon, at each size drawn, so that no size is scaled from another.

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QWidget>
-#include <cassert>
 
 namespace zendral::help
 {
@@ -14,10 +13,9 @@ namespace
 
 const char* const kHelpFileProperty = "helpFile";
 
-Ayuda* s_instance = nullptr;
-
 } // namespace
 
+// What the viewer asks of the program.
 class Ayuda::Application final : public HelpApplication
 {
 public:
@@ -42,20 +40,13 @@ Ayuda::Ayuda(QApplication&, std::unique_ptr<HtmlHelpEngine> engine)
     , m_manager(std::make_unique<HelpManager>())
     , m_module(std::make_unique<StoHtmlHelp>(*m_manager, *m_application, std::move(engine)))
 {
-    assert(s_instance == nullptr);
-    s_instance = this;
 }
 
 Ayuda::~Ayuda()
 {
     m_module.reset();
     m_manager.reset();
-    s_instance = nullptr;
 }
-
-Ayuda* Ayuda::Instancia() { return s_instance; }
-
-void Ayuda::SetHelpFile(const QString& file) { m_helpFile = file; }
 
 QString Ayuda::CurrentHelpFile() const
 {
@@ -65,7 +56,7 @@ QString Ayuda::CurrentHelpFile() const
             return own;
         }
     }
-    return m_helpFile;
+    return Archivo();
 }
 
 bool Ayuda::ContextHelp(int context) { return m_manager->ShowContextHelp(context, CurrentHelpFile()); }
@@ -75,10 +66,6 @@ bool Ayuda::ShowTableOfContents()
     m_manager->SetHelpFile(CurrentHelpFile());
     return m_manager->ShowTableOfContents();
 }
-
-bool Ayuda::KeywordHelp(const QString& keyword) { return m_manager->ShowHelp(keyword, CurrentHelpFile()); }
-
-bool Ayuda::TopicHelp(const QString& topic) { return m_manager->ShowTopicHelp(topic, CurrentHelpFile()); }
 
 bool Ayuda::HelpCommand(unsigned command, quintptr data)
 {
@@ -93,31 +80,6 @@ bool Ayuda::HelpCommand(unsigned command, quintptr data)
     default:
         return false;
     }
-}
-
-void SetHelpFile(const QString& file)
-{
-    if (Ayuda* ayuda = Ayuda::Instancia()) {
-        ayuda->SetHelpFile(file);
-    }
-}
-
-bool ContextHelp(int context)
-{
-    Ayuda* ayuda = Ayuda::Instancia();
-    return ayuda != nullptr && ayuda->ContextHelp(context);
-}
-
-bool ShowTableOfContents()
-{
-    Ayuda* ayuda = Ayuda::Instancia();
-    return ayuda != nullptr && ayuda->ShowTableOfContents();
-}
-
-bool HelpCommand(unsigned command, quintptr data)
-{
-    Ayuda* ayuda = Ayuda::Instancia();
-    return ayuda != nullptr && ayuda->HelpCommand(command, data);
 }
 
 void SetFormHelpFile(QWidget* window, const QString& file)

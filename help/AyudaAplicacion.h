@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chm/contexto.h"
+#include "contexto.h"
 
 #include <QString>
 
@@ -9,8 +9,8 @@ class QWidget;
 namespace zendral
 {
 
-// The application's help requests. This default keeps the help file name and shows nothing: the
-// help viewer replaces it with an implementation that opens the compiled help file.
+// The application's help requests, as the windows make them. This default keeps the help file name
+// and shows nothing; the program's help::Ayuda (Ayuda.h) answers them through the help viewer.
 class AyudaAplicacion
 {
 public:

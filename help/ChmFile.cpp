@@ -338,27 +338,7 @@ void ChmFile::ReadSystem()
     m_title = Decode(values[kSystemTitle]);
 
     // The window named as the default, else the first one, can name the three files too.
-    QString windowContents, windowIndex, windowTopic;
-    const QByteArray windows = Read(QStringLiteral("/#WINDOWS")).value_or(QByteArray());
-    if (windows.size() >= 8) {
-        const quint64 size = Dword(windows, 4);
-        const quint64 fit = size >= kWindowDefaultTopic + 4 ? (quint64(windows.size()) - 8) / size : 0;
-        const quint64 count = std::min<quint64>(Dword(windows, 0), fit);
-        const QString wanted = Decode(values[kSystemDefaultWindow]);
-        qsizetype chosen = count > 0 ? 8 : -1;
-        for (quint64 i = 0; i < count && !wanted.isEmpty(); ++i) {
-            const auto entry = static_cast<qsizetype>(8 + i * size);
-            if (StringAt(Dword(windows, entry + kWindowName)) == wanted) {
-                chosen = entry;
-                break;
-            }
-        }
-        if (chosen >= 0) {
-            windowContents = StringAt(Dword(windows, chosen + kWindowContents));
-            windowIndex = StringAt(Dword(windows, chosen + kWindowIndex));
-            windowTopic = StringAt(Dword(windows, chosen + kWindowDefaultTopic));
-        }
-    }
+    const WindowFiles window = ReadWindow(Decode(values[kSystemDefaultWindow]));
 
     const QString stem = Decode(values[kSystemCompiledStem]);
     QStringList sitemaps;
@@ -388,13 +368,13 @@ void ChmFile::ReadSystem()
         }
         return onlyOne(suffix);
     };
-    m_contentsFile = firstOf({Decode(values[kSystemContents]), windowContents,
+    m_contentsFile = firstOf({Decode(values[kSystemContents]), window.contents,
                               stem.isEmpty() ? QString() : stem + QStringLiteral(".hhc")},
                              ".hhc");
-    m_indexFile = firstOf({Decode(values[kSystemIndex]), windowIndex,
+    m_indexFile = firstOf({Decode(values[kSystemIndex]), window.index,
                            stem.isEmpty() ? QString() : stem + QStringLiteral(".hhk")},
                           ".hhk");
-    for (const QString& c : {Decode(values[kSystemDefaultTopic]), windowTopic}) {
+    for (const QString& c : {Decode(values[kSystemDefaultTopic]), window.topic}) {
         const QString topic = c.section(u'#', 0, 0);
         if (!topic.isEmpty()) {
             m_defaultTopic = Resolve(topic);
@@ -404,14 +384,46 @@ void ChmFile::ReadSystem()
         }
     }
 
-    const QByteArray ivb = Read(QStringLiteral("/#IVB")).value_or(QByteArray());
-    if (ivb.size() >= 4) {
-        const quint64 declared = Dword(ivb, 0);
-        const quint64 available = quint64(ivb.size()) - 4;
-        const quint64 bytes = declared < available ? declared : available;
-        for (quint64 at = 4; at + 8 <= 4 + bytes; at += 8) {
-            m_contexts.emplace_back(Dword(ivb, qsizetype(at)), Dword(ivb, qsizetype(at + 4)));
+    ReadContexts();
+}
+
+ChmFile::WindowFiles ChmFile::ReadWindow(const QString& name) const
+{
+    WindowFiles files;
+    const QByteArray windows = Read(QStringLiteral("/#WINDOWS")).value_or(QByteArray());
+    if (windows.size() < 8) {
+        return files;
+    }
+    const quint64 size = Dword(windows, 4);
+    const quint64 fit = size >= kWindowDefaultTopic + 4 ? (quint64(windows.size()) - 8) / size : 0;
+    const quint64 count = std::min<quint64>(Dword(windows, 0), fit);
+    qsizetype chosen = count > 0 ? 8 : -1;
+    for (quint64 i = 0; i < count && !name.isEmpty(); ++i) {
+        const auto entry = static_cast<qsizetype>(8 + i * size);
+        if (StringAt(Dword(windows, entry + kWindowName)) == name) {
+            chosen = entry;
+            break;
         }
+    }
+    if (chosen >= 0) {
+        files.contents = StringAt(Dword(windows, chosen + kWindowContents));
+        files.index = StringAt(Dword(windows, chosen + kWindowIndex));
+        files.topic = StringAt(Dword(windows, chosen + kWindowDefaultTopic));
+    }
+    return files;
+}
+
+void ChmFile::ReadContexts()
+{
+    const QByteArray ivb = Read(QStringLiteral("/#IVB")).value_or(QByteArray());
+    if (ivb.size() < 4) {
+        return;
+    }
+    const quint64 declared = Dword(ivb, 0);
+    const quint64 available = quint64(ivb.size()) - 4;
+    const quint64 bytes = declared < available ? declared : available;
+    for (quint64 at = 4; at + 8 <= 4 + bytes; at += 8) {
+        m_contexts.emplace_back(Dword(ivb, qsizetype(at)), Dword(ivb, qsizetype(at + 4)));
     }
 }
 

@@ -65,8 +65,21 @@ public:
     QString Resolve(const QString& raw) const;
 
 private:
+    // What a window of the project names; empty texts for what it leaves out.
+    struct WindowFiles
+    {
+        QString contents;
+        QString index;
+        QString topic;
+    };
+
     explicit ChmFile(chmFile* handle);
+    // The project settings: locale, title, the contents and index files, the default topic.
     void ReadSystem();
+    // The files of the window called `name`, else of the first window.
+    WindowFiles ReadWindow(const QString& name) const;
+    // The context map: context numbers and their topics' offsets in the string table.
+    void ReadContexts();
     QString StringAt(quint32 offset) const;
 
     chmFile* m_handle;

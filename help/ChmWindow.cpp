@@ -186,6 +186,48 @@ ChmWindow::ChmWindow(const QString& chmPath)
     forward->setEnabled(false);
     home->setEnabled(false);
 
+    LayOut(toolBar);
+
+    const QFileInfo info(chmPath);
+    setWindowTitle(QStringLiteral("Ayuda - ") + info.fileName());
+    if (!info.isFile()) {
+        SetNotice(
+            QStringLiteral("No se encuentra el archivo de ayuda %1.").arg(QDir::toNativeSeparators(chmPath)));
+        return;
+    }
+    m_file = ChmFile::Open(chmPath);
+    if (!m_file) {
+        SetNotice(QStringLiteral("El archivo %1 no es un archivo de ayuda válido.")
+                      .arg(QDir::toNativeSeparators(chmPath)));
+        return;
+    }
+    if (!m_file->Title().isEmpty()) {
+        setWindowTitle(m_file->Title());
+    }
+    m_page->SetFile(m_file.get(), info.fileName());
+    home->setEnabled(true);
+    BuildContents();
+    BuildIndex();
+
+    connect(back, &QAction::triggered, m_page, &QTextBrowser::backward);
+    connect(forward, &QAction::triggered, m_page, &QTextBrowser::forward);
+    connect(home, &QAction::triggered, this, [this] { Open(DefaultUrl()); });
+    connect(m_page, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
+    connect(m_page, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
+    connect(m_page, &QTextBrowser::sourceChanged, this, &ChmWindow::SyncContents);
+
+    ConnectPanes();
+}
+
+ChmWindow::~ChmWindow()
+{
+    // The page pane reads from the file while it is torn down; let it go first.
+    delete m_page;
+    m_page = nullptr;
+}
+
+void ChmWindow::LayOut(QToolBar* toolBar)
+{
     m_notice->setWordWrap(true);
     m_notice->setStyleSheet(QStringLiteral("background:#FFF4CE; border:1px solid #E0C060; padding:4px;"));
     m_notice->hide();
@@ -217,35 +259,10 @@ ChmWindow::ChmWindow(const QString& chmPath)
     layout->addWidget(m_notice);
     layout->addWidget(splitter, 1);
     resize(920, 640);
+}
 
-    const QFileInfo info(chmPath);
-    setWindowTitle(QStringLiteral("Ayuda - ") + info.fileName());
-    if (!info.isFile()) {
-        SetNotice(
-            QStringLiteral("No se encuentra el archivo de ayuda %1.").arg(QDir::toNativeSeparators(chmPath)));
-        return;
-    }
-    m_file = ChmFile::Open(chmPath);
-    if (!m_file) {
-        SetNotice(QStringLiteral("El archivo %1 no es un archivo de ayuda válido.")
-                      .arg(QDir::toNativeSeparators(chmPath)));
-        return;
-    }
-    if (!m_file->Title().isEmpty()) {
-        setWindowTitle(m_file->Title());
-    }
-    m_page->SetFile(m_file.get(), info.fileName());
-    home->setEnabled(true);
-    BuildContents();
-    BuildIndex();
-
-    connect(back, &QAction::triggered, m_page, &QTextBrowser::backward);
-    connect(forward, &QAction::triggered, m_page, &QTextBrowser::forward);
-    connect(home, &QAction::triggered, this, [this] { Open(DefaultUrl()); });
-    connect(m_page, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
-    connect(m_page, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
-    connect(m_page, &QTextBrowser::sourceChanged, this, &ChmWindow::SyncContents);
-
+void ChmWindow::ConnectPanes()
+{
     auto openContents = [this](QTreeWidgetItem* item) {
         if (item != nullptr && !item->data(0, kUrlRole).toUrl().isEmpty()) {
             Open(item->data(0, kUrlRole).toUrl());
@@ -265,13 +282,6 @@ ChmWindow::ChmWindow(const QString& chmPath)
     };
     connect(m_indexTopics, &QListWidget::itemClicked, this, openTopic);
     connect(m_indexTopics, &QListWidget::itemActivated, this, openTopic);
-}
-
-ChmWindow::~ChmWindow()
-{
-    // The page pane reads from the file while it is torn down; let it go first.
-    delete m_page;
-    m_page = nullptr;
 }
 
 QString ChmWindow::Notice() const { return m_notice->text(); }

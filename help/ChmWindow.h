@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QTabWidget;
+class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -64,6 +65,10 @@ public:
     void Present();
 
 private:
+    // The tool bar and notice above, the contents and index beside the page.
+    void LayOut(QToolBar* toolBar);
+    // Clicks and keys in the contents, the index and its topics open their pages.
+    void ConnectPanes();
     void BuildContents();
     void BuildIndex();
     void Open(const QUrl& url);

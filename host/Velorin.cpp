@@ -275,8 +275,18 @@ struct Eleccion
     std::optional<std::size_t> aula;
 };
 
-// What a line fixes for its sessions, and whom it prefers where nothing is fixed.
-struct Peticion
+// The week as the greedy pass fills it: who holds which slot.
+struct Semana
+{
+    const Rejilla& rejilla;
+    Ocupacion profesores;
+    Ocupacion aulas;
+    Ocupacion grupos;
+};
+
+// What the sessions of one line keep to: its group, its fixed teacher and room, and otherwise the
+// teacher and room it takes first.
+struct Requisitos
 {
     std::optional<std::size_t> grupo;
     std::optional<std::size_t> profFijo;
@@ -285,149 +295,80 @@ struct Peticion
     std::size_t aulaPreferida = 0;
 };
 
-// The greedy placement of SOLUC: the week, who is busy when, and the table being written.
-class Colocacion
+// The teacher and room of a session in slot `c`; nothing when the slot cannot take it. A missing
+// room does not stop a session, a missing teacher does.
+std::optional<Eleccion> Elegir(const Semana& semana, const Requisitos& r, std::size_t c)
 {
-public:
-    // `profesores` and `aulas` are handed out, in this order, to sessions that have none. SOLUC is
-    // created anew here.
-    Colocacion(const fs::path& workDir, const Rejilla& rejilla, bool medias,
-               std::vector<std::string> profesores, std::vector<std::string> aulas)
-        : m_rejilla(rejilla)
-        , m_profesores(std::move(profesores), rejilla.casillas.size())
-        , m_aulas(std::move(aulas), rejilla.casillas.size())
-        , m_grupos({}, rejilla.casillas.size())
-        , m_soluc(workDir, rejilla, medias)
-    {
+    if (r.grupo && !semana.grupos.Libre(*r.grupo, c)) {
+        return std::nullopt;
     }
-
-    // The sessions line number `l` asks for, each at the first slot that can take it.
-    void ColocarLinea(std::size_t l, const Linea& linea, Resumen& resumen)
-    {
-        const std::size_t pedidas = SesionesPedidas(linea.horas, m_rejilla.casillas.size());
-        resumen.sesiones += pedidas;
-        const Peticion p = Pedir(l, linea);
-        std::vector<bool> diaUsado(m_rejilla.porDia.size(), false);
-        for (std::size_t k = 0; k < pedidas; ++k) {
-            Sesion sesion{std::nullopt, "", linea.grupo, linea.aula, linea.asig, ""};
-            if (p.profFijo) {
-                sesion.prof = linea.prof;
-            } else if (m_profesores.Reparto() > 0) {
-                sesion.prof = m_profesores.Nombre(p.profPreferido);
-            }
-            if (Colocar(l, p, diaUsado, sesion)) {
-                ++resumen.colocadas;
-            }
-            m_soluc.Escribir(sesion, resumen);
-        }
-    }
-
-    // Activities: a teacher each, in turn, at the first slot where that teacher is free. The last
-    // one is left unplaced, as a solver leaves what it could not fit.
-    void ColocarActividades(const std::vector<std::string>& tareas, int cuantas, Resumen& resumen)
-    {
-        const std::size_t dias = m_rejilla.porDia.size();
-        const std::size_t actividades = cuantas > 0 ? static_cast<std::size_t>(cuantas) : 0;
-        for (std::size_t a = 0; a <= actividades; ++a) {
-            Sesion sesion;
-            sesion.tarea = tareas[a % tareas.size()];
-            std::optional<std::size_t> prof;
-            if (m_profesores.Reparto() > 0) {
-                prof = a % m_profesores.Reparto();
-                sesion.prof = m_profesores.Nombre(*prof);
-            }
-            for (std::size_t i = 0; a < actividades && i < dias && !sesion.casilla; ++i) {
-                for (const std::size_t c : m_rejilla.porDia[(a + i) % dias]) {
-                    if (!prof || m_profesores.Libre(*prof, c)) {
-                        sesion.casilla = c;
-                        break;
-                    }
-                }
-            }
-            if (sesion.casilla) {
-                if (prof) {
-                    m_profesores.Ocupar(*prof, *sesion.casilla);
-                }
-                ++resumen.actividades;
-            }
-            m_soluc.Escribir(sesion, resumen);
-        }
-    }
-
-    void Cerrar() { m_soluc.Cerrar(); }
-
-private:
-    const Rejilla& m_rejilla;
-    Ocupacion m_profesores;
-    Ocupacion m_aulas;
-    Ocupacion m_grupos;
-    TablaSoluc m_soluc;
-
-    Peticion Pedir(std::size_t l, const Linea& linea)
-    {
-        Peticion p;
-        if (!linea.grupo.empty()) {
-            p.grupo = m_grupos.Indice(linea.grupo);
-        }
-        if (!linea.prof.empty()) {
-            p.profFijo = m_profesores.Indice(linea.prof);
-        }
-        if (!linea.aula.empty()) {
-            p.aulaFija = m_aulas.Indice(linea.aula);
-        }
-        // Lines take teachers in turn; a group keeps to one room while it is free.
-        p.profPreferido = m_profesores.Reparto() > 0 ? l % m_profesores.Reparto() : 0;
-        p.aulaPreferida = m_aulas.Reparto() > 0 ? (p.grupo ? *p.grupo : l) % m_aulas.Reparto() : 0;
-        return p;
-    }
-
-    // The teacher and room of a session in slot `c`; nothing when the slot cannot take it. A
-    // missing room does not stop a session, a missing teacher does.
-    std::optional<Eleccion> Elegir(const Peticion& p, std::size_t c) const
-    {
-        if (p.grupo && !m_grupos.Libre(*p.grupo, c)) {
+    Eleccion e;
+    if (r.profFijo) {
+        if (!semana.profesores.Libre(*r.profFijo, c)) {
             return std::nullopt;
         }
-        Eleccion e;
-        if (p.profFijo) {
-            if (!m_profesores.Libre(*p.profFijo, c)) {
-                return std::nullopt;
-            }
-            e.prof = p.profFijo;
-        } else if (m_profesores.Reparto() > 0) {
-            e.prof = m_profesores.PrimeroLibre(p.profPreferido, c);
-            if (!e.prof) {
-                return std::nullopt;
-            }
+        e.prof = r.profFijo;
+    } else if (semana.profesores.Reparto() > 0) {
+        e.prof = semana.profesores.PrimeroLibre(r.profPreferido, c);
+        if (!e.prof) {
+            return std::nullopt;
         }
-        if (p.aulaFija) {
-            if (!m_aulas.Libre(*p.aulaFija, c)) {
-                return std::nullopt;
-            }
-            e.aula = p.aulaFija;
-        } else if (m_aulas.Reparto() > 0) {
-            e.aula = m_aulas.PrimeroLibre(p.aulaPreferida, c);
-        }
-        return e;
     }
+    if (r.aulaFija) {
+        if (!semana.aulas.Libre(*r.aulaFija, c)) {
+            return std::nullopt;
+        }
+        e.aula = r.aulaFija;
+    } else if (semana.aulas.Reparto() > 0) {
+        e.aula = semana.aulas.PrimeroLibre(r.aulaPreferida, c);
+    }
+    return e;
+}
 
-    // Gives `sesion` of line `l` the first slot that takes it and marks who it occupies there;
-    // false when no slot does.
-    bool Colocar(std::size_t l, const Peticion& p, std::vector<bool>& diaUsado, Sesion& sesion)
-    {
-        const std::size_t dias = m_rejilla.porDia.size();
+// Writes the sessions line number `l` asks for, each in the first slot that takes it, or unplaced.
+void ColocarLinea(Semana& semana, std::size_t l, const Linea& linea, TablaSoluc& soluc, Resumen& resumen)
+{
+    Ocupacion& profesores = semana.profesores;
+    Ocupacion& aulas = semana.aulas;
+    Ocupacion& grupos = semana.grupos;
+    const std::size_t dias = semana.rejilla.porDia.size();
+    const std::size_t pedidas = SesionesPedidas(linea.horas, semana.rejilla.casillas.size());
+    resumen.sesiones += pedidas;
+
+    Requisitos r;
+    if (!linea.grupo.empty()) {
+        r.grupo = grupos.Indice(linea.grupo);
+    }
+    if (!linea.prof.empty()) {
+        r.profFijo = profesores.Indice(linea.prof);
+    }
+    if (!linea.aula.empty()) {
+        r.aulaFija = aulas.Indice(linea.aula);
+    }
+    // Lines take teachers in turn; a group keeps to one room while it is free.
+    r.profPreferido = profesores.Reparto() > 0 ? l % profesores.Reparto() : 0;
+    r.aulaPreferida = aulas.Reparto() > 0 ? (r.grupo ? *r.grupo : l) % aulas.Reparto() : 0;
+
+    std::vector<bool> diaUsado(dias, false);
+    for (std::size_t k = 0; k < pedidas; ++k) {
+        Sesion sesion{std::nullopt, "", linea.grupo, linea.aula, linea.asig, ""};
+        if (r.profFijo) {
+            sesion.prof = linea.prof;
+        } else if (profesores.Reparto() > 0) {
+            sesion.prof = profesores.Nombre(r.profPreferido);
+        }
         std::size_t diaElegido = 0;
         std::optional<Eleccion> eleccion;
-        // First pass: days without a session of this line yet; the first day turns with the line
-        // so that the week fills evenly.
+        // First pass: days without a session of this line yet; the first day turns with the
+        // line so that the week fills evenly.
         for (int pasada = 0; pasada < 2 && !eleccion; ++pasada) {
             for (std::size_t i = 0; i < dias && !eleccion; ++i) {
                 const std::size_t d = (l + i) % dias;
                 if (pasada == 0 && diaUsado[d]) {
                     continue;
                 }
-                for (const std::size_t c : m_rejilla.porDia[d]) {
-                    if ((eleccion = Elegir(p, c))) {
+                for (const std::size_t c : semana.rejilla.porDia[d]) {
+                    if ((eleccion = Elegir(semana, r, c))) {
                         sesion.casilla = c;
                         diaElegido = d;
                         break;
@@ -435,25 +376,58 @@ private:
                 }
             }
         }
-        if (!eleccion) {
-            return false;
+        if (eleccion) {
+            diaUsado[diaElegido] = true;
+            const std::size_t c = *sesion.casilla;
+            if (r.grupo) {
+                grupos.Ocupar(*r.grupo, c);
+            }
+            if (eleccion->prof) {
+                profesores.Ocupar(*eleccion->prof, c);
+                sesion.prof = profesores.Nombre(*eleccion->prof);
+            }
+            if (eleccion->aula) {
+                aulas.Ocupar(*eleccion->aula, c);
+                sesion.aula = aulas.Nombre(*eleccion->aula);
+            }
+            ++resumen.colocadas;
         }
-        diaUsado[diaElegido] = true;
-        const std::size_t c = *sesion.casilla;
-        if (p.grupo) {
-            m_grupos.Ocupar(*p.grupo, c);
-        }
-        if (eleccion->prof) {
-            m_profesores.Ocupar(*eleccion->prof, c);
-            sesion.prof = m_profesores.Nombre(*eleccion->prof);
-        }
-        if (eleccion->aula) {
-            m_aulas.Ocupar(*eleccion->aula, c);
-            sesion.aula = m_aulas.Nombre(*eleccion->aula);
-        }
-        return true;
+        soluc.Escribir(sesion, resumen);
     }
-};
+}
+
+// Activities: a teacher each, in turn, at the first slot where that teacher is free. One more
+// than asked for is written unplaced, as a solver leaves what it could not fit.
+void ColocarActividades(Semana& semana, std::size_t actividades, const std::vector<std::string>& tareas,
+                        TablaSoluc& soluc, Resumen& resumen)
+{
+    Ocupacion& profesores = semana.profesores;
+    const std::size_t dias = semana.rejilla.porDia.size();
+    for (std::size_t a = 0; a <= actividades; ++a) {
+        Sesion sesion;
+        sesion.tarea = tareas[a % tareas.size()];
+        std::optional<std::size_t> prof;
+        if (profesores.Reparto() > 0) {
+            prof = a % profesores.Reparto();
+            sesion.prof = profesores.Nombre(*prof);
+        }
+        for (std::size_t i = 0; a < actividades && i < dias && !sesion.casilla; ++i) {
+            for (const std::size_t c : semana.rejilla.porDia[(a + i) % dias]) {
+                if (!prof || profesores.Libre(*prof, c)) {
+                    sesion.casilla = c;
+                    break;
+                }
+            }
+        }
+        if (sesion.casilla) {
+            if (prof) {
+                profesores.Ocupar(*prof, *sesion.casilla);
+            }
+            ++resumen.actividades;
+        }
+        soluc.Escribir(sesion, resumen);
+    }
+}
 
 } // namespace
 
@@ -504,19 +478,22 @@ void LlenarDiasHoras(const fs::path& workDir, int periodos, bool medias)
 Resumen GenerarSoluc(const fs::path& workDir, const Opciones& opciones)
 {
     const Rejilla rejilla = LeerRejilla(workDir);
+    const std::size_t casillas = rejilla.casillas.size();
     const std::vector<Linea> lineas = LeerLineas(workDir);
-    std::vector<std::string> profesores = LeerAbreviaturas(workDir, "PROFT");
-    std::vector<std::string> aulas = LeerAbreviaturas(workDir, "AULAT");
+    Semana semana{rejilla, Ocupacion(LeerAbreviaturas(workDir, "PROFT"), casillas),
+                  Ocupacion(LeerAbreviaturas(workDir, "AULAT"), casillas), Ocupacion({}, casillas)};
     const std::vector<std::string> tareas = LeerTareas(workDir);
 
     Resumen resumen;
     resumen.lineas = lineas.size();
-    Colocacion colocacion(workDir, rejilla, opciones.medias, std::move(profesores), std::move(aulas));
+    TablaSoluc soluc(workDir, rejilla, opciones.medias);
     for (std::size_t l = 0; l < lineas.size(); ++l) {
-        colocacion.ColocarLinea(l, lineas[l], resumen);
+        ColocarLinea(semana, l, lineas[l], soluc, resumen);
     }
-    colocacion.ColocarActividades(tareas, opciones.actividades, resumen);
-    colocacion.Cerrar();
+    const std::size_t actividades =
+        opciones.actividades > 0 ? static_cast<std::size_t>(opciones.actividades) : 0;
+    ColocarActividades(semana, actividades, tareas, soluc, resumen);
+    soluc.Cerrar();
     return resumen;
 }
 

@@ -13,10 +13,6 @@ class PanelDegradado : public QWidget
 public:
     PanelDegradado(QColor inicio, QColor medio, QColor fin, QWidget* parent = nullptr);
 
-    QColor Inicio() const { return m_inicio; }
-    QColor Medio() const { return m_medio; }
-    QColor Fin() const { return m_fin; }
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -1,6 +1,6 @@
 #include "MainForm.h"
 
-#include "AyudaChm.h"
+#include "Ayuda.h"
 #include "Banco.h"
 #include "Copias.h"
 #include "Cursos.h"
@@ -228,8 +228,7 @@ void MainFormTest::ayudaLlegaAlVisor()
     // The program's own wiring: F1 and the help button reach the help engine with GestIB.chm
     // beside the executable.
     std::vector<help::HtmlHelpCall> llamadas;
-    help::Ayuda sistema(*qApp, std::make_unique<MotorRegistrado>(llamadas));
-    AyudaChm ayuda(sistema);
+    help::Ayuda ayuda(*qApp, std::make_unique<MotorRegistrado>(llamadas));
     ayuda.EstablecerArchivo(QString::fromLatin1(kArchivoAyuda));
     Banco b;
     TMForm f({}, b.prompter, ayuda, b.work, b.ini);

@@ -3,7 +3,6 @@
 #include "ChmEngine.h"
 
 #include "Ayuda.h"
-#include "AyudaChm.h"
 #include "ChmFile.h"
 #include "ChmWindow.h"
 #include "DataRow.h"
@@ -574,12 +573,11 @@ private slots:
     void f1ThroughTheWholeChain()
     {
         auto ayuda = std::make_unique<Ayuda>(*qApp);
-        zendral::AyudaChm aplicacion(*ayuda);
-        aplicacion.EstablecerArchivo(kChm);
+        ayuda->EstablecerArchivo(kChm);
         QWidget window;
         auto* button = new QWidget(&window);
         window.setProperty(zendral::kPropiedadContexto, 1);
-        zendral::InstalarTeclaAyuda(window, aplicacion);
+        zendral::InstalarTeclaAyuda(window, *ayuda);
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -598,7 +596,7 @@ private slots:
         QCOMPARE(helpWindows().size(), 1);
         QCOMPARE(helpWindows().front()->Page()->source().path(), QStringLiteral("/ventana.htm"));
 
-        QVERIFY(HelpCommand(kHelpContents, 0));
+        QVERIFY(ayuda->HelpCommand(kHelpContents, 0));
         QCOMPARE(helpWindows().size(), 1);
         QCOMPARE(helpWindows().front()->Page()->source().path(), QStringLiteral("/inicio.htm"));
 

@@ -3,7 +3,6 @@
 #include "StoHtmlHelp.h"
 
 #include "Ayuda.h"
-#include "AyudaChm.h"
 #include "DataRow.h"
 #include "HelpSystem.h"
 
@@ -315,16 +314,15 @@ private slots:
     }
 
     // The entry point as the main window uses it: the button's contents command, and F1 through
-    // the window's help key and the program's AyudaChm.
+    // the window's help key.
     void entryPoint()
     {
         auto record = std::make_shared<Record>();
         auto ayuda = std::make_unique<Ayuda>(*qApp, std::make_unique<RecordingEngine>(record));
-        zendral::AyudaChm aplicacion(*ayuda);
-        aplicacion.EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
+        ayuda->EstablecerArchivo(QString::fromLatin1(zendral::kArchivoAyuda));
         const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/GestIB.chm");
 
-        QVERIFY(HelpCommand(kHelpContents, 0));
+        QVERIFY(ayuda->HelpCommand(kHelpContents, 0));
         QCOMPARE(record->calls.size(), 1u);
         QCOMPARE(record->calls[0].command, kHhDisplayToc);
         QCOMPARE(record->calls[0].file, File(expected));
@@ -337,7 +335,7 @@ private slots:
         auto* dialog = new QWidget(&window, Qt::Dialog);
         window.setProperty(zendral::kPropiedadContexto, 1);
         inner->setProperty(zendral::kPropiedadContexto, 7);
-        zendral::InstalarTeclaAyuda(window, aplicacion);
+        zendral::InstalarTeclaAyuda(window, *ayuda);
         window.show();
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -361,14 +359,13 @@ private slots:
 
         ayuda.reset();
         QVERIFY(record->engineDestroyed);
-        QVERIFY(!ContextHelp(1));
     }
 
     void activeWindowHelpFile()
     {
         auto record = std::make_shared<Record>();
         Ayuda ayuda(*qApp, std::make_unique<RecordingEngine>(record));
-        ayuda.SetHelpFile(QStringLiteral("GestIB.chm"));
+        ayuda.EstablecerArchivo(QStringLiteral("GestIB.chm"));
         QWidget form;
         SetFormHelpFile(&form, QStringLiteral("/srv/Propia.chm"));
         form.show();

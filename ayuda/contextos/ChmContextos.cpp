@@ -2,7 +2,7 @@
 // relative to the help file, as the Windows help compiler does ("ventana.htm").
 //
 // chmcmd 3.2.2 stores every [ALIAS] topic in /#STRINGS as the absolute path of the source file on
-// the build machine ("/home/x/build/help/chm-stage/ventana.htm"): it puts its project directory in
+// the build machine ("/home/x/build/ayuda/chm-stage/ventana.htm"): it puts its project directory in
 // front of each name of [FILES] when it fills /#IVB, whatever the project file says. The HTML Help
 // engine looks those names up inside the help file, where no such topic exists.
 //
@@ -214,108 +214,143 @@ std::optional<Bytes> RelativeStrings(const Archivo& chm, const std::string& base
     return changed ? std::optional<Bytes>(out) : std::nullopt;
 }
 
-// Points the directory entry of /#STRINGS at a copy appended to the uncompressed section.
-void Relocate(Bytes& file, const Bytes& strings)
+// Where the parts of the file lie, as its ITSF header and its ITSP directory say.
+struct Layout
+{
+    std::uint64_t sizeSection = 0;   // the header section that records the file's size
+    std::uint64_t contentOffset = 0; // the start of the content, section 0 first
+    std::size_t dir = 0;             // the ITSP directory
+    std::uint32_t headerLength = 0;  // the directory's header, before its first chunk
+    std::uint32_t chunkSize = 0;
+    std::uint32_t density = 0; // quick references every 1 + 2^density entries
+    std::uint32_t chunks = 0;
+};
+
+Layout ReadLayout(const Bytes& file)
 {
     if (file.size() < 0x60 || std::string(file.begin(), file.begin() + 4) != "ITSF") {
         throw Fallo("no tiene la cabecera ITSF");
     }
+    Layout l;
     const std::uint32_t version = Dword(file, 4);
-    const std::uint64_t sizeSection = Qword(file, 0x38);
+    l.sizeSection = Qword(file, 0x38);
     const std::uint64_t dirOffset = Qword(file, 0x48);
     const std::uint64_t dirLength = Qword(file, 0x50);
-    const std::uint64_t contentOffset = version >= 3 ? Qword(file, 0x58) : dirOffset + dirLength;
-    if (dirOffset + dirLength > file.size() || sizeSection + 0x18 > file.size() ||
-        contentOffset > file.size()) {
+    l.contentOffset = version >= 3 ? Qword(file, 0x58) : dirOffset + dirLength;
+    if (dirOffset + dirLength > file.size() || l.sizeSection + 0x18 > file.size() ||
+        l.contentOffset > file.size()) {
         throw Fallo("la cabecera ITSF señala fuera del archivo");
     }
-    const auto dir = static_cast<std::size_t>(dirOffset);
-    if (std::string(file.begin() + static_cast<std::ptrdiff_t>(dir),
-                    file.begin() + static_cast<std::ptrdiff_t>(dir + 4)) != "ITSP") {
+    l.dir = static_cast<std::size_t>(dirOffset);
+    if (std::string(file.begin() + static_cast<std::ptrdiff_t>(l.dir),
+                    file.begin() + static_cast<std::ptrdiff_t>(l.dir + 4)) != "ITSP") {
         throw Fallo("no tiene el directorio ITSP");
     }
-    const std::uint32_t headerLength = Dword(file, dir + 8);
-    const std::uint32_t chunkSize = Dword(file, dir + 0x10);
-    const std::uint32_t density = Dword(file, dir + 0x14);
-    const std::uint32_t chunks = Dword(file, dir + 0x2C);
-    if (chunkSize < 0x20 || chunkSize > 0x10000 || density > 8 ||
-        headerLength + std::uint64_t{chunks} * chunkSize > dirLength) {
+    l.headerLength = Dword(file, l.dir + 8);
+    l.chunkSize = Dword(file, l.dir + 0x10);
+    l.density = Dword(file, l.dir + 0x14);
+    l.chunks = Dword(file, l.dir + 0x2C);
+    if (l.chunkSize < 0x20 || l.chunkSize > 0x10000 || l.density > 8 ||
+        l.headerLength + std::uint64_t{l.chunks} * l.chunkSize > dirLength) {
         throw Fallo("el directorio ITSP no es coherente");
     }
+    return l;
+}
 
-    for (std::uint32_t c = 0; c < chunks; ++c) {
-        const std::size_t chunk = dir + headerLength + std::size_t{c} * chunkSize;
-        if (std::string(file.begin() + static_cast<std::ptrdiff_t>(chunk),
-                        file.begin() + static_cast<std::ptrdiff_t>(chunk + 4)) != "PMGL") {
+// One entry of a listing chunk of the directory: its name, its place, and what the chunk around
+// it holds.
+struct Entry
+{
+    std::string name;
+    std::size_t start = 0;      // where the entry begins
+    std::size_t end = 0;        // just past its last number
+    std::size_t chunk = 0;      // where its chunk begins
+    std::size_t entriesEnd = 0; // just past the chunk's last entry
+    std::uint32_t freeSpace = 0;
+    std::size_t quickrefs = 0;
+};
+
+// The directory entry of the object `wanted`.
+Entry FindEntry(const Bytes& file, const Layout& l, const std::string& wanted)
+{
+    for (std::uint32_t c = 0; c < l.chunks; ++c) {
+        Entry e;
+        e.chunk = l.dir + l.headerLength + std::size_t{c} * l.chunkSize;
+        if (std::string(file.begin() + static_cast<std::ptrdiff_t>(e.chunk),
+                        file.begin() + static_cast<std::ptrdiff_t>(e.chunk + 4)) != "PMGL") {
             continue;
         }
-        const std::uint32_t freeSpace = Dword(file, chunk + 4);
-        if (freeSpace > chunkSize - 0x14) {
+        e.freeSpace = Dword(file, e.chunk + 4);
+        if (e.freeSpace > l.chunkSize - 0x14) {
             throw Fallo("un bloque del directorio no es coherente");
         }
-        const std::size_t entriesEnd = chunk + chunkSize - freeSpace;
-        const std::size_t count = file[chunk + chunkSize - 2] | file[chunk + chunkSize - 1] << 8;
-        const std::size_t quickrefs = count / (1 + (std::size_t{1} << density));
-        for (std::size_t at = chunk + 0x14; at < entriesEnd;) {
-            const std::size_t entry = at;
-            const std::uint64_t nameLength = ReadEncint(file, at, entriesEnd);
-            if (nameLength > entriesEnd - at) {
+        e.entriesEnd = e.chunk + l.chunkSize - e.freeSpace;
+        const std::size_t count = file[e.chunk + l.chunkSize - 2] | file[e.chunk + l.chunkSize - 1] << 8;
+        e.quickrefs = count / (1 + (std::size_t{1} << l.density));
+        for (std::size_t at = e.chunk + 0x14; at < e.entriesEnd;) {
+            e.start = at;
+            const std::uint64_t nameLength = ReadEncint(file, at, e.entriesEnd);
+            if (nameLength > e.entriesEnd - at) {
                 throw Fallo("una entrada del directorio está truncada");
             }
-            const std::string name(file.begin() + static_cast<std::ptrdiff_t>(at),
-                                   file.begin() + static_cast<std::ptrdiff_t>(at + nameLength));
+            e.name.assign(file.begin() + static_cast<std::ptrdiff_t>(at),
+                          file.begin() + static_cast<std::ptrdiff_t>(at + nameLength));
             at += static_cast<std::size_t>(nameLength);
-            ReadEncint(file, at, entriesEnd);
-            ReadEncint(file, at, entriesEnd);
-            ReadEncint(file, at, entriesEnd);
-            if (name != "/#STRINGS") {
-                continue;
+            ReadEncint(file, at, e.entriesEnd);
+            ReadEncint(file, at, e.entriesEnd);
+            ReadEncint(file, at, e.entriesEnd);
+            if (e.name == wanted) {
+                e.end = at;
+                return e;
             }
-
-            Bytes replacement;
-            WriteEncint(replacement, nameLength);
-            replacement.insert(replacement.end(), name.begin(), name.end());
-            WriteEncint(replacement, 0); // the uncompressed section
-            WriteEncint(replacement, file.size() - contentOffset);
-            WriteEncint(replacement, strings.size());
-            const std::ptrdiff_t grow =
-                static_cast<std::ptrdiff_t>(replacement.size()) - static_cast<std::ptrdiff_t>(at - entry);
-            const std::size_t quickrefStart = chunk + chunkSize - 2 * (quickrefs + 1);
-            if (static_cast<std::ptrdiff_t>(entriesEnd) + grow > static_cast<std::ptrdiff_t>(quickrefStart)) {
-                throw Fallo("no cabe la entrada nueva de /#STRINGS en el directorio");
-            }
-            // Later entries move by the difference, and so do the quick references to them.
-            Bytes rest(file.begin() + static_cast<std::ptrdiff_t>(at),
-                       file.begin() + static_cast<std::ptrdiff_t>(entriesEnd));
-            std::copy(replacement.begin(), replacement.end(),
-                      file.begin() + static_cast<std::ptrdiff_t>(entry));
-            std::copy(rest.begin(), rest.end(),
-                      file.begin() + static_cast<std::ptrdiff_t>(entry + replacement.size()));
-            const std::size_t newEnd = entry + replacement.size() + rest.size();
-            std::fill(file.begin() + static_cast<std::ptrdiff_t>(std::min(newEnd, entriesEnd)),
-                      file.begin() + static_cast<std::ptrdiff_t>(std::max(newEnd, entriesEnd)), 0);
-            const std::size_t after = at - (chunk + 0x14);
-            for (std::size_t q = 1; q <= quickrefs; ++q) {
-                const std::size_t slot = chunk + chunkSize - 2 - 2 * q;
-                const std::size_t value = file[slot] | file[slot + 1] << 8;
-                if (value >= after) {
-                    PutWord(file, slot,
-                            static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(value) + grow));
-                }
-            }
-            const std::uint32_t newFree =
-                static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(freeSpace) - grow);
-            file[chunk + 4] = static_cast<unsigned char>(newFree);
-            file[chunk + 5] = static_cast<unsigned char>(newFree >> 8);
-            file[chunk + 6] = static_cast<unsigned char>(newFree >> 16);
-            file[chunk + 7] = static_cast<unsigned char>(newFree >> 24);
-
-            file.insert(file.end(), strings.begin(), strings.end());
-            PutQword(file, static_cast<std::size_t>(sizeSection) + 8, file.size());
-            return;
         }
     }
-    throw Fallo("el directorio no tiene /#STRINGS");
+    throw Fallo("el directorio no tiene " + wanted);
+}
+
+// Points the directory entry of /#STRINGS at a copy appended to the uncompressed section.
+void Relocate(Bytes& file, const Bytes& strings)
+{
+    const Layout l = ReadLayout(file);
+    const Entry e = FindEntry(file, l, "/#STRINGS");
+
+    Bytes replacement;
+    WriteEncint(replacement, e.name.size());
+    replacement.insert(replacement.end(), e.name.begin(), e.name.end());
+    WriteEncint(replacement, 0); // the uncompressed section
+    WriteEncint(replacement, file.size() - l.contentOffset);
+    WriteEncint(replacement, strings.size());
+    const std::ptrdiff_t grow =
+        static_cast<std::ptrdiff_t>(replacement.size()) - static_cast<std::ptrdiff_t>(e.end - e.start);
+    const std::size_t quickrefStart = e.chunk + l.chunkSize - 2 * (e.quickrefs + 1);
+    if (static_cast<std::ptrdiff_t>(e.entriesEnd) + grow > static_cast<std::ptrdiff_t>(quickrefStart)) {
+        throw Fallo("no cabe la entrada nueva de /#STRINGS en el directorio");
+    }
+    // Later entries move by the difference, and so do the quick references to them.
+    Bytes rest(file.begin() + static_cast<std::ptrdiff_t>(e.end),
+               file.begin() + static_cast<std::ptrdiff_t>(e.entriesEnd));
+    std::copy(replacement.begin(), replacement.end(), file.begin() + static_cast<std::ptrdiff_t>(e.start));
+    std::copy(rest.begin(), rest.end(),
+              file.begin() + static_cast<std::ptrdiff_t>(e.start + replacement.size()));
+    const std::size_t newEnd = e.start + replacement.size() + rest.size();
+    std::fill(file.begin() + static_cast<std::ptrdiff_t>(std::min(newEnd, e.entriesEnd)),
+              file.begin() + static_cast<std::ptrdiff_t>(std::max(newEnd, e.entriesEnd)), 0);
+    const std::size_t after = e.end - (e.chunk + 0x14);
+    for (std::size_t q = 1; q <= e.quickrefs; ++q) {
+        const std::size_t slot = e.chunk + l.chunkSize - 2 - 2 * q;
+        const std::size_t value = file[slot] | file[slot + 1] << 8;
+        if (value >= after) {
+            PutWord(file, slot, static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(value) + grow));
+        }
+    }
+    const std::uint32_t newFree = static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(e.freeSpace) - grow);
+    file[e.chunk + 4] = static_cast<unsigned char>(newFree);
+    file[e.chunk + 5] = static_cast<unsigned char>(newFree >> 8);
+    file[e.chunk + 6] = static_cast<unsigned char>(newFree >> 16);
+    file[e.chunk + 7] = static_cast<unsigned char>(newFree >> 24);
+
+    file.insert(file.end(), strings.begin(), strings.end());
+    PutQword(file, static_cast<std::size_t>(l.sizeSection) + 8, file.size());
 }
 
 void WriteFile(const fs::path& path, const Bytes& data)
