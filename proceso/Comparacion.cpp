@@ -97,6 +97,15 @@ void Leer(dbf::Table* tabla, const std::vector<std::string>& campos, Lado& lado)
         }
         indices.push_back(indice);
     }
+    // At most every field at its full width: the text grows once.
+    std::size_t ancho = 0;
+    for (const int indice : indices) {
+        ancho +=
+            2 + (indice < 0
+                     ? 0
+                     : static_cast<std::size_t>(tabla->Fields()[static_cast<std::size_t>(indice)].width));
+    }
+    lado.datos.reserve(ancho * tabla->RecordCount());
     lado.inicio.reserve(tabla->RecordCount() + 1);
     for (tabla->First(); !tabla->Eof(); tabla->Next()) {
         for (const int indice : indices) {
