@@ -443,12 +443,13 @@ std::string Comparacion::DiasHorasPerdidos() const
 {
     for (const Tabla& t : tablas) {
         if (t.nombre == "DIASHORAST" && t.antes && t.registrosAntes > 0 && t.registrosDespues == 0) {
-            return "DIASHORAST se queda sin " +
-                   (t.registrosAntes == 1 ? std::string("el registro de días y horas que tenía")
-                                          : "los " + std::to_string(t.registrosAntes) +
-                                                " registros de días y horas que tenía") +
-                   ": los pone Velorin, y habrá que volver a ponerlos en Velorin antes de exportar el "
-                   "horario.";
+            if (t.registrosAntes == 1) {
+                return "DIASHORAST se queda sin el registro de días y horas que tenía: lo pone Velorin, y "
+                       "habrá que volver a ponerlo en Velorin antes de exportar el horario.";
+            }
+            return "DIASHORAST se queda sin los " + std::to_string(t.registrosAntes) +
+                   " registros de días y horas que tenía: los pone Velorin, y habrá que volver a ponerlos en "
+                   "Velorin antes de exportar el horario.";
         }
     }
     return {};
