@@ -1,14 +1,18 @@
 #include "MainForm.h"
 
 #include "AyudaAplicacion.h"
+#include "ComprobarCentro.h"
 #include "Copias.h"
+#include "Ensayo.h"
 #include "Error.h"
 #include "Exportacion.h"
 #include "Importacion.h"
 #include "IniFile.h"
+#include "Mensajes.h"
 #include "PanelDegradado.h"
 #include "QtPrompter.h"
 #include "Restaurar.h"
+#include "VentanaComprobacion.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -185,6 +189,10 @@ TMForm::TMForm(const QStringList& argumentos, QtPrompter& prompter, AyudaAplicac
         restaurar->setObjectName(QStringLiteral("AccionRestaurar"));
         connect(restaurar, &QAction::triggered, this, &TMForm::RestaurarTablas);
         addAction(restaurar);
+        auto* comprobar = new QAction(QStringLiteral("Comprobar un documento…"), this);
+        comprobar->setObjectName(QStringLiteral("AccionComprobar"));
+        connect(comprobar, &QAction::triggered, this, &TMForm::ComprobarUnDocumento);
+        addAction(comprobar);
         setContextMenuPolicy(Qt::ActionsContextMenu);
         m_avisoInterrumpido = copias::AvisoInterrumpido(m_directorioTrabajo);
     }
@@ -311,6 +319,42 @@ void TMForm::BExportarClick()
 }
 
 void TMForm::RestaurarTablas() { OfrecerRestauracion(m_prompter, this, m_directorioTrabajo); }
+
+void TMForm::ComprobarUnDocumento()
+{
+    m_openDialogXML->setProperty(kPropiedadContexto, IDH_COMPROBAR);
+    const auto archivo = m_prompter.ElegirArchivo();
+    std::error_code ec;
+    if (!archivo || !std::filesystem::is_regular_file(*archivo, ec)) {
+        m_prompter.FinDeRun();
+        if (archivo) {
+            m_prompter.Mensaje(msg::kNoExisteArchivo);
+        }
+        return;
+    }
+    try {
+        auto documento = xml::Document::load(*archivo);
+        ComprobarDocumentoCentro(documento, *archivo);
+        ListaAvisos avisos = ComprobarDocumento(documento);
+        const Ensayo ensayo =
+            Ensayar(m_directorioTrabajo, std::move(documento), m_prompter, !m_lineaOrdenes.sinMemoria);
+        m_prompter.FinDeRun();
+        if (ensayo.interrumpido) {
+            m_prompter.Mensaje(
+                "Comprobación interrumpida: no se ha cambiado nada en el directorio de trabajo.");
+            return;
+        }
+        avisos.Agregar(ensayo.avisos);
+        VentanaComprobacion ventana(*archivo, avisos, ensayo.cambios, m_ayuda, this);
+        m_prompter.Mostrar(ventana);
+    } catch (const Error& e) {
+        m_prompter.FinDeRun();
+        m_prompter.Mensaje(e.what());
+    } catch (const std::exception& e) {
+        m_prompter.FinDeRun();
+        m_prompter.Mensaje(MensajeDeExcepcion(e));
+    }
+}
 
 void TMForm::AvisarInterrumpido()
 {

@@ -50,6 +50,10 @@ public:
     void FormShow();
     // "Restaurar tablas anteriores…" of the context menu (started by hand only).
     void RestaurarTablas();
+    // "Comprobar un documento…" of the context menu (started by hand only): a centre document,
+    // the level/course dialog and the line question as in an import, and then what the import
+    // would warn about and change, with nothing changed in the working directory.
+    void ComprobarUnDocumento();
 
 signals:
     // The window has closed: the tool ends.

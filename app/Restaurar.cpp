@@ -1,6 +1,7 @@
 #include "Restaurar.h"
 
 #include "AyudaAplicacion.h"
+#include "Comparacion.h"
 #include "Copias.h"
 #include "Error.h"
 #include "Mensajes.h"
@@ -11,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -124,6 +126,7 @@ DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabaj
                                    QWidget* parent)
     : QDialog(parent)
     , m_prompter(prompter)
+    , m_directorio(directorioTrabajo)
     , m_copias(copias::Listar(directorioTrabajo))
 {
     setObjectName(QStringLiteral("DialogoRestaurar"));
@@ -154,6 +157,21 @@ DialogoRestaurar::DialogoRestaurar(const std::filesystem::path& directorioTrabaj
     capa->addWidget(m_tabla, 1);
     connect(m_tabla, &QTableWidget::cellDoubleClicked, this, [this](int fila, int) { DobleClic(fila); });
 
+    // What the selected copy would change, read before anything is confirmed.
+    auto* rotulo =
+        new QLabel(QStringLiteral("Lo que cambiaría en las tablas al restaurar la copia elegida:"), this);
+    capa->addWidget(rotulo);
+    m_cambios = new QPlainTextEdit(this);
+    m_cambios->setObjectName(QStringLiteral("CambiosCopia"));
+    m_cambios->setReadOnly(true);
+    m_cambios->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_cambios->setMinimumHeight(m_tabla->verticalHeader()->defaultSectionSize() * 8);
+    capa->addWidget(m_cambios, 1);
+    rotulo->setVisible(Copias() > 0);
+    m_cambios->setVisible(Copias() > 0);
+    connect(m_tabla, &QTableWidget::currentCellChanged, this, [this](int fila) { MostrarCambios(fila); });
+    MostrarCambios(m_tabla->currentRow());
+
     auto* botones = new QDialogButtonBox(this);
     QPushButton* restaurar = botones->addButton(QStringLiteral("&Restaurar"), QDialogButtonBox::AcceptRole);
     restaurar->setObjectName(QStringLiteral("BRestaurar"));
@@ -175,6 +193,26 @@ std::string DialogoRestaurar::Elegida() const
         return {};
     }
     return m_copias[static_cast<std::size_t>(fila)].nombre;
+}
+
+void DialogoRestaurar::MostrarCambios(int fila)
+{
+    if (fila < 0 || fila >= Copias()) {
+        m_cambios->clear();
+        return;
+    }
+    const copias::Copia& copia = m_copias[static_cast<std::size_t>(fila)];
+    std::string texto;
+    try {
+        // A copy that the restore would refuse says why here already.
+        copias::Comprobar(copia);
+        const auto cambios = comparacion::CompararRestauracion(m_directorio, copia);
+        texto = cambios.SinCambios() ? std::string("Ninguno: las tablas actuales son las de esta copia.")
+                                     : cambios.Cuentas("") + "\n" + cambios.Lista();
+    } catch (const Error& e) {
+        texto = e.what();
+    }
+    m_cambios->setPlainText(Texto(texto));
 }
 
 void DialogoRestaurar::DobleClic(int fila)

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class QPlainTextEdit;
 class QTableWidget;
 
 namespace zendral
@@ -18,8 +19,8 @@ class QtPrompter;
 
 // "Restaurar tablas anteriores": the copies of the tables kept before each centre import, newest
 // first, one row each with its date, what it was taken before, the document and the records of
-// each table; "Restaurar" and "Cancelar". A double-click on a copy restores it once the user
-// confirms.
+// each table; under it, what restoring the selected copy would change in each table;
+// "Restaurar" and "Cancelar". A double-click on a copy restores it once the user confirms.
 class DialogoRestaurar : public QDialog
 {
     Q_OBJECT
@@ -33,10 +34,14 @@ public:
 
 private:
     void DobleClic(int fila);
+    // Shows what restoring the copy of `fila` would change.
+    void MostrarCambios(int fila);
 
     QtPrompter& m_prompter;
+    std::filesystem::path m_directorio;
     std::vector<copias::Copia> m_copias;
     QTableWidget* m_tabla;
+    QPlainTextEdit* m_cambios;
 };
 
 // What a copy was taken before, for people: "antes de importar centre.xml".

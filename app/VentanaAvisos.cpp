@@ -28,6 +28,28 @@ QString Utf8(const std::string& s) { return QString::fromUtf8(s.data(), static_c
 
 } // namespace
 
+QString HtmlAvisos(const ListaAvisos& avisos)
+{
+    std::map<TipoAviso, std::vector<const Aviso*>> grupos;
+    for (const Aviso& a : avisos) {
+        grupos[a.tipo].push_back(&a);
+    }
+    QString html;
+    for (const auto& [tipo, lista] : grupos) {
+        const QString nombre = Utf8(NombreTipo(tipo));
+        html += QStringLiteral("<p style=\"margin-top:8px; margin-bottom:2px\"><b>%1 (%2)</b></p>")
+                    .arg(nombre.toHtmlEscaped())
+                    .arg(lista.size());
+        for (const Aviso* a : lista) {
+            // The heading already names the kind.
+            const std::string linea = a->Linea();
+            html += QStringLiteral("<p style=\"margin-left:16px; margin-top:0px; margin-bottom:2px\">%1</p>")
+                        .arg(Utf8(linea.substr(std::string(NombreTipo(tipo)).size() + 2)).toHtmlEscaped());
+        }
+    }
+    return html;
+}
+
 VentanaAvisos::VentanaAvisos(const ListaAvisos& avisos, std::filesystem::path informe, AyudaAplicacion& ayuda,
                              QWidget* parent)
     : QDialog(parent)
@@ -55,24 +77,7 @@ VentanaAvisos::VentanaAvisos(const ListaAvisos& avisos, std::filesystem::path in
     m_lista->setObjectName(QStringLiteral("ListaAvisos"));
     m_lista->setOpenLinks(false);
     m_lista->setLineWrapMode(QTextEdit::WidgetWidth);
-    std::map<TipoAviso, std::vector<const Aviso*>> grupos;
-    for (const Aviso& a : avisos) {
-        grupos[a.tipo].push_back(&a);
-    }
-    QString html;
-    for (const auto& [tipo, lista] : grupos) {
-        const QString nombre = Utf8(NombreTipo(tipo));
-        html += QStringLiteral("<p style=\"margin-top:8px; margin-bottom:2px\"><b>%1 (%2)</b></p>")
-                    .arg(nombre.toHtmlEscaped())
-                    .arg(lista.size());
-        for (const Aviso* a : lista) {
-            // The heading already names the kind.
-            const std::string linea = a->Linea();
-            html += QStringLiteral("<p style=\"margin-left:16px; margin-top:0px; margin-bottom:2px\">%1</p>")
-                        .arg(Utf8(linea.substr(std::string(NombreTipo(tipo)).size() + 2)).toHtmlEscaped());
-        }
-    }
-    m_lista->setHtml(html);
+    m_lista->setHtml(HtmlAvisos(avisos));
     capa->addWidget(m_lista, 1);
 
     auto* botones = new QDialogButtonBox(this);

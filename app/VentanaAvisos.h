@@ -3,6 +3,7 @@
 #include "Avisos.h"
 
 #include <QDialog>
+#include <QString>
 #include <filesystem>
 
 class QTextBrowser;
@@ -12,6 +13,10 @@ namespace zendral
 {
 
 class AyudaAplicacion;
+
+// The warnings as the lists show them: each kind in bold with its count, its warnings below it
+// in the order they were found.
+QString HtmlAvisos(const ListaAvisos& avisos);
 
 // "Avisos del proceso": a run's warnings grouped by kind, each kind with its count, in a window
 // that can be enlarged; "Copiar" puts the list on the clipboard and "Abrir el informe" opens the

@@ -3,6 +3,7 @@
    La ventana principal y la de niveles y cursos piden el contexto 1 con F1. */
 #define IDH_VENTANA_PRINCIPAL 1
 #define IDH_IMPORTACION 10
+#define IDH_COMPROBAR 15
 #define IDH_CURSOS 20
 #define IDH_ABREVIATURAS 21
 #define IDH_LINEAS 30

@@ -10,6 +10,13 @@
 // the machine disturbs the ratio less. Counters: ratio = import time / floor time,
 // writes_per_record = write calls of the import (syscw of /proc/self/io) per record it posted,
 // appended or edited (the level/course dialog edits every course once).
+//
+// CompareAgainstImport and CheckAgainstImport set the comparison of two sets of tables of that
+// size, and `zendral-cli comprobar` of a changed document, beside the import that writes them:
+//   build/bench/zendral_bench --benchmark_filter='(Compare|Check)AgainstImport'
+// Counters: ratio = comparison (or comprobar) time / import time, fastest rounds of five.
+#include "Cli.h"
+#include "Comparacion.h"
 #include "ControlCursos.h"
 #include "DbfTable.h"
 #include "Exportacion.h"
@@ -25,6 +32,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -80,30 +88,39 @@ struct Directorio
 };
 
 // A centre with `cursos` courses of 4 groups and 12 subjects each, and matching teachers and
-// rooms.
-fs::path Centre(const fs::path& dir, int cursos, const std::string& nombre = "centre.xml")
+// rooms. With `cambios`, what a school sees mid-year: a teacher inserted first with the initials
+// of the next one (every numbered abbreviation after it shifts), a room gone, a subject renamed
+// and the first course with a fifth group.
+fs::path Centre(const fs::path& dir, int cursos, const std::string& nombre = "centre.xml",
+                bool cambios = false)
 {
     std::ofstream out(dir / nombre);
     out << "<CENTRE><MATERIES>";
     for (int c = 0; c < cursos; ++c) {
         for (int m = 0; m < 12; ++m) {
             out << "<MATERIA codi=\"" << c * 100 + m << "\" curs=\"C" << c << "\" descripcio=\"Matèria " << m
-                << "\" curta=\"M" << m << "\"/>";
+                << (cambios && c == 1 && m == 1 ? " nova" : "") << "\" curta=\"M" << m << "\"/>";
         }
     }
     out << "</MATERIES><PLACES>";
+    if (cambios) {
+        out << "<PLACA codi=\"nou\" descripcio=\"Professor nou\" curta=\"PR0\"/>";
+    }
     for (int p = 0; p < cursos * 3; ++p) {
         out << "<PLACA codi=\"" << p << "\" descripcio=\"Professor " << p << "\" curta=\"PR" << p % 7
             << "\"/>";
     }
     out << "</PLACES><AULES>";
     for (int a = 0; a < cursos * 2; ++a) {
+        if (cambios && a == 5) {
+            continue;
+        }
         out << "<AULA codi=\"" << a << "\" descripcio=\"Aula " << a << "\"/>";
     }
     out << "</AULES><CURSOS>";
     for (int c = 0; c < cursos; ++c) {
         out << "<CURS codi=\"C" << c << "\" descripcio=\"Curs " << c << "\">";
-        for (int g = 0; g < 4; ++g) {
+        for (int g = 0; g < (cambios && c == 0 ? 5 : 4); ++g) {
             out << "<GRUP codi=\"G" << c << "_" << g << "\" nom=\"" << char('A' + g) << "\"/>";
         }
         out << "</CURS>";
@@ -299,6 +316,96 @@ void TimetableExport(benchmark::State& state)
     state.SetComplexityN(cursos * 4 * 30);
 }
 BENCHMARK(TimetableExport)->Arg(10)->Arg(40)->Arg(160)->Unit(benchmark::kMillisecond)->Complexity();
+
+// The level and course answers of Respuestas, as a courses file for zendral-cli.
+fs::path CursosCsv(const fs::path& dir, int cursos)
+{
+    std::ofstream out(dir / "cursos.csv");
+    out << "CODI;DESCRIPCIO;NIVEL;CURSO\n";
+    for (int c = 0; c < cursos; ++c) {
+        out << "C" << c << ";Curs " << c << ";ESO;" << c % 10 << "\n";
+    }
+    return dir / "cursos.csv";
+}
+
+double Import(const fs::path& centre, const fs::path& dir)
+{
+    zendral::EstadoProceso estado;
+    Respuestas respuestas(centre);
+    const auto start = std::chrono::steady_clock::now();
+    zendral::Importacion(estado, respuestas, dir).BExportarClick();
+    return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+// The comparison of the tables of a centre with those of the same centre changed, against the
+// import that wrote the changed ones.
+void CompareAgainstImport(benchmark::State& state)
+{
+    Directorio docs;
+    const int cursos = static_cast<int>(state.range(0));
+    const fs::path primero = Centre(docs.path, cursos);
+    const fs::path segundo = Centre(docs.path, cursos, "cambiado.xml", true);
+    double importTime = 1e300;
+    double compareTime = 1e300;
+    std::size_t abreviaturas = 0;
+    for (auto _ : state) {
+        Directorio antes;
+        Directorio despues;
+        Import(primero, antes.path);
+        importTime = std::min(importTime, Import(segundo, despues.path));
+        const auto start = std::chrono::steady_clock::now();
+        const auto cambios = zendral::comparacion::Comparar(antes.path, despues.path);
+        const std::string lista = cambios.Lista();
+        const double t = Seconds(std::chrono::steady_clock::now() - start);
+        compareTime = std::min(compareTime, t);
+        state.SetIterationTime(t);
+        abreviaturas = cambios.AvisosAbreviaturas().size();
+    }
+    state.counters["import_s"] = importTime;
+    state.counters["compare_s"] = compareTime;
+    state.counters["ratio"] = compareTime / importTime;
+    state.counters["abbreviation_changes"] = static_cast<double>(abreviaturas);
+}
+BENCHMARK(CompareAgainstImport)->Arg(4000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// `zendral-cli comprobar` of the changed centre over the first one's tables, against
+// `zendral-cli exportar` of the same document over the same tables.
+void CheckAgainstImport(benchmark::State& state)
+{
+    Directorio docs;
+    const int cursos = static_cast<int>(state.range(0));
+    const fs::path primero = Centre(docs.path, cursos);
+    const fs::path segundo = Centre(docs.path, cursos, "cambiado.xml", true);
+    const fs::path csv = CursosCsv(docs.path, cursos);
+    const auto cli = [&](const std::string& orden, const fs::path& dir) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const auto start = std::chrono::steady_clock::now();
+        const int codigo = zendral::cli::RunCli(
+            {orden, segundo.string(), "--dir", dir.string(), "--cursos", csv.string()}, out, err);
+        const double t = Seconds(std::chrono::steady_clock::now() - start);
+        return codigo == 0 ? t : -1.0;
+    };
+    double importTime = 1e300;
+    double checkTime = 1e300;
+    for (auto _ : state) {
+        Directorio dir;
+        Import(primero, dir.path);
+        const double comprobar = cli("comprobar", dir.path);
+        const double exportar = cli("exportar", dir.path);
+        if (comprobar < 0 || exportar < 0) {
+            state.SkipWithError("zendral-cli failed");
+            break;
+        }
+        checkTime = std::min(checkTime, comprobar);
+        importTime = std::min(importTime, exportar);
+        state.SetIterationTime(comprobar);
+    }
+    state.counters["import_s"] = importTime;
+    state.counters["check_s"] = checkTime;
+    state.counters["ratio"] = checkTime / importTime;
+}
+BENCHMARK(CheckAgainstImport)->Arg(4000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

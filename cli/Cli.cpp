@@ -1,10 +1,13 @@
 #include "Cli.h"
 
 #include "CodePage.h"
+#include "Comparacion.h"
 #include "ComprobarCentro.h"
 #include "ConsolePrompter.h"
+#include "ControlCursos.h"
 #include "Copias.h"
 #include "CursosCsv.h"
+#include "Ensayo.h"
 #include "Error.h"
 #include "Exportacion.h"
 #include "Importacion.h"
@@ -16,6 +19,7 @@
 #include "Tablas.h"
 #include "WorkDir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <utility>
@@ -31,8 +35,9 @@ constexpr const char* kUso =
     "                      [--sin-memoria] [--estricto]\n"
     "  zendral-cli cursos CENTRO.xml\n"
     "  zendral-cli importar FICHERO [--dir DIR] [--estricto]\n"
-    "  zendral-cli comprobar CENTRO.xml [--dir DIR] [--cursos CURSOS.csv] [--sin-memoria] [--estricto]\n"
-    "  zendral-cli copias [--dir DIR]\n"
+    "  zendral-cli comprobar CENTRO.xml [--dir DIR] [--cursos CURSOS.csv] [--sin-lineas] [--sin-memoria]\n"
+    "                       [--estricto] [--resumen]\n"
+    "  zendral-cli copias [--dir DIR] [--comparar [COPIA]] [--resumen]\n"
     "  zendral-cli restaurar [COPIA] [--dir DIR]\n"
     "\n"
     "exportar  convierte el documento de centro de GestIB en las tablas de Velorin del\n"
@@ -44,8 +49,12 @@ constexpr const char* kUso =
     "cursos    escribe la plantilla de CURSOS.csv para el documento.\n"
     "importar  convierte el horario resuelto de Velorin (SOLUC) en SolucioHorari.xml,\n"
     "          en el directorio de FICHERO (o en FICHERO, si es un directorio).\n"
-    "comprobar muestra los avisos que daría exportar con el documento, sin tocar ninguna tabla.\n"
+    "comprobar muestra los avisos que daría exportar con el documento y lo que cambiaría en\n"
+    "          cada tabla, sin tocar nada del directorio de trabajo: las tablas se hacen\n"
+    "          aparte, con las mismas respuestas. --resumen da solo las cuentas de cambios.\n"
     "copias    lista las copias de las tablas que se guardan antes de cada exportar.\n"
+    "          --comparar dice lo que cambiaría restaurar la copia COPIA (o la que tomaría\n"
+    "          restaurar sin nombre); --resumen da solo las cuentas.\n"
     "restaurar vuelve a poner la copia COPIA (o la más reciente) en lugar de las tablas,\n"
     "          después de guardar las tablas actuales como una copia más.\n"
     "\n"
@@ -61,6 +70,8 @@ struct Opciones
     bool sinLineas = false;
     bool sinMemoria = false;
     bool estricto = false;
+    bool resumen = false;
+    bool comparar = false;
 };
 
 // Exit code of a run that completed with these warnings.
@@ -80,8 +91,9 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args, std::stri
         error = "Orden desconocida: " + op.orden;
         return std::nullopt;
     }
-    // copias takes no name, restaurar may take one.
+    // copias takes no name, restaurar may take one, and so does copias --comparar.
     const bool sinArchivo = op.orden == "copias" || op.orden == "restaurar";
+    op.comparar = op.orden == "copias" && std::find(args.begin() + 1, args.end(), "--comparar") != args.end();
     bool hayArchivo = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -94,16 +106,20 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args, std::stri
                 return std::nullopt;
             }
             (a == "--dir" ? op.dir : op.cursos) = sistema::RutaUtf8(args[++i]);
-        } else if (op.orden == "exportar" && a == "--sin-lineas") {
+        } else if ((op.orden == "exportar" || op.orden == "comprobar") && a == "--sin-lineas") {
             op.sinLineas = true;
         } else if (conCursos && a == "--sin-memoria") {
             op.sinMemoria = true;
         } else if (conAvisos && a == "--estricto") {
             op.estricto = true;
+        } else if ((op.orden == "comprobar" || op.orden == "copias") && a == "--resumen") {
+            op.resumen = true;
+        } else if (op.comparar && a == "--comparar") {
+            // Seen before the loop: it lets copias take a name.
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             error = "La orden " + op.orden + " no admite la opción " + a;
             return std::nullopt;
-        } else if (!hayArchivo && op.orden != "copias") {
+        } else if (!hayArchivo && (op.orden != "copias" || op.comparar)) {
             op.archivo = sistema::RutaUtf8(a);
             hayArchivo = true;
         } else {
@@ -260,11 +276,41 @@ int Exportar(const Opciones& op, std::ostream& out, std::ostream& err)
     for (const auto& [tabla, registros] : importacion.resumen()) {
         out << "  " << tabla << ": " << registros << (registros == 1 ? " registro" : " registros") << "\n";
     }
+    if (const auto* cambios = importacion.cambios()) {
+        out << "  Cambios respecto a las tablas de antes (copia " << estado.copiaAntesDeImportar << "):\n"
+            << cambios->Cuentas("    ");
+    } else if (!importacion.FalloComparacion().empty()) {
+        out << "  Cambios respecto a las tablas de antes: no se han podido comparar: "
+            << importacion.FalloComparacion() << "\n";
+    }
     NombrarInforme(importacion.informe(), out);
     ListaAvisos avisos = importacion.avisos();
     avisos.Agregar(avisosArchivo);
     return Avisar(avisos, op.estricto, err);
 }
+
+// The answers of a would-be import: the levels and courses known, typed in, and the dialog then
+// closed, so that a course without an answer stays as it is instead of ending the run.
+class RespuestasSinDialogo : public ConsolePrompter
+{
+public:
+    RespuestasSinDialogo(const std::filesystem::path& archivo, const std::vector<csv::NivelCurso>& niveles,
+                         bool crearLineas)
+        : ConsolePrompter(archivo, niveles, crearLineas)
+        , m_niveles(niveles)
+    {
+    }
+
+    void MostrarControlCursos(ControlCursos& dialogo) override
+    {
+        dialogo.FormShow();
+        dialogo.Rellenar(m_niveles);
+        dialogo.Tabla().Close();
+    }
+
+private:
+    std::vector<csv::NivelCurso> m_niveles;
+};
 
 int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
 {
@@ -273,7 +319,7 @@ int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
         return 1;
     }
     const std::filesystem::path workDir = op.dir ? *op.dir : WorkingDirectory();
-    const auto documento = CargarCentro(op.archivo);
+    auto documento = CargarCentro(op.archivo);
     const auto cursos = LeerCursos(documento);
     std::optional<Aviso> avisoMemoria;
     // Every answer as the import would store it, the file's and the remembered ones.
@@ -302,6 +348,12 @@ int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
     }
     avisos.Agregar(ComprobarNiveles(documento, cursost));
 
+    // The tables the import would write, made aside with the same answers (the remembered ones are
+    // in `niveles` already) and compared with the working directory's.
+    RespuestasSinDialogo prompter(op.archivo, niveles, !op.sinLineas);
+    const Ensayo ensayo = Ensayar(workDir, std::move(documento), prompter, false);
+    avisos.Agregar(ensayo.cambios.AvisosAbreviaturas());
+
     for (const Aviso& a : avisos) {
         out << "Aviso: " << a.Linea() << "\n";
     }
@@ -309,6 +361,14 @@ int Comprobar(const Opciones& op, std::ostream& out, std::ostream& err)
     if (sinRespuesta > 0) {
         out << sinRespuesta << (sinRespuesta == 1 ? " curso no tiene" : " cursos no tienen")
             << " todavía nivel y curso: se pedirán al importar\n";
+    }
+    out << "\nCambios respecto a las tablas actuales";
+    if (sinRespuesta > 0) {
+        out << " (los cursos sin nivel ni curso, con ellos vacíos)";
+    }
+    out << ":\n" << ensayo.cambios.Cuentas("  ");
+    if (!op.resumen && !ensayo.cambios.SinCambios()) {
+        out << "\n" << ensayo.cambios.Lista();
     }
     return op.estricto && !avisos.empty() ? kConAvisos : 0;
 }
@@ -339,6 +399,19 @@ int Importar(const Opciones& op, std::ostream& out, std::ostream& err)
 
 int Copias(const Opciones& op, std::ostream& out)
 {
+    if (op.comparar) {
+        const std::filesystem::path dir = op.dir ? *op.dir : WorkingDirectory();
+        const auto copia = copias::Elegir(dir, op.archivo.string());
+        // A copy that a restore would refuse is refused here, with the same message.
+        copias::Comprobar(copia);
+        const auto cambios = comparacion::CompararRestauracion(dir, copia);
+        out << "Cambios que haría restaurar la copia " << copia.nombre << " (" << copia.fecha << "):\n"
+            << cambios.Cuentas("  ");
+        if (!op.resumen && !cambios.SinCambios()) {
+            out << "\n" << cambios.Lista();
+        }
+        return 0;
+    }
     const auto copias = copias::Listar(op.dir ? *op.dir : WorkingDirectory());
     if (copias.empty()) {
         out << "No hay ninguna copia de las tablas.\n";

@@ -63,6 +63,12 @@ void Importacion::EscribirInforme(const std::string& resultado)
     }
     m_informeEscrito = true;
     Informe informe{"Importación del centro", m_estado.archivoElegido, resultado, m_resumen, {}, m_avisos};
+    if (m_cambios || !m_falloComparacion.empty()) {
+        informe.cambios =
+            "Cambios respecto a las tablas de antes (copia " + m_estado.copiaAntesDeImportar + "):\n";
+        informe.cambios += m_cambios ? m_cambios->Cuentas("  ") + m_cambios->Lista()
+                                     : "  no se han podido comparar: " + m_falloComparacion + "\n";
+    }
     try {
         m_informe = zendral::EscribirInforme(m_workDir, informe, std::time(nullptr));
         m_prompter.InformeEscrito(m_informe);
@@ -101,6 +107,8 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     m_avisos = ComprobarDocumento(Documento());
     m_informe.clear();
     m_informeEscrito = false;
+    m_cambios.reset();
+    m_falloComparacion.clear();
 
     // Before the first table changes: every lock the run needs, a copy of the tables it replaces
     // and the marker of a run in progress, which goes however the run ends (unless the tables
@@ -129,6 +137,7 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
         CargarAulas();
         CargarCursos();
         if (m_ventanaCerrada) {
+            CompararConCopia(guarda->copia());
             EscribirInforme("interrumpido: salida forzada del diálogo de niveles y cursos");
             return FinRun::SalidaForzada;
         }
@@ -142,6 +151,7 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
         deshacer(e.what());
         throw;
     }
+    CompararConCopia(guarda->copia());
     cursor.Restaurar();
 
     m_estado.codigoResultado = 1;
@@ -502,6 +512,18 @@ void Importacion::CargarDiasHoras()
     tablas::Definir(tabla, tablas::kDiashorast);
     tabla.CreateTable();
     Anotar("DIASHORAST", 0);
+}
+
+void Importacion::CompararConCopia(const copias::Copia& copia)
+{
+    // Told, never fatal: the tables are written by now.
+    try {
+        m_cambios = comparacion::Comparar(copia.carpeta, m_workDir);
+    } catch (const Error& e) {
+        m_falloComparacion = e.what();
+        return;
+    }
+    m_avisos.Agregar(m_cambios->AvisosAbreviaturas());
 }
 
 } // namespace zendral

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Avisos.h"
+#include "Comparacion.h"
 #include "EstadoProceso.h"
 #include "XmlDocument.h"
 
@@ -52,6 +53,11 @@ public:
     // Whether stage 4 fills in the level and course answers remembered for the centre (on by
     // default). The answers it ends with are remembered either way.
     void UsarMemoria(bool usar) { m_usarMemoria = usar; }
+    // What the run changed against the copy of the tables it made first, once it has written
+    // them (completed, or ended by the forced exit); null before, or when they could not be
+    // compared, which FalloComparacion() then tells.
+    const comparacion::Comparacion* cambios() const { return m_cambios ? &*m_cambios : nullptr; }
+    const std::string& FalloComparacion() const { return m_falloComparacion; }
 
 private:
     const xml::Document& Documento() const;
@@ -62,6 +68,8 @@ private:
     void Anotar(const std::string& tabla, std::size_t registros);
     // Writes the run's report with `resultado`, once per run; a failure becomes a warning.
     void EscribirInforme(const std::string& resultado);
+    // Compares the tables now in place with `copia`; the abbreviation changes become warnings.
+    void CompararConCopia(const copias::Copia& copia);
 
     EstadoProceso& m_estado;
     Prompter& m_prompter;
@@ -72,6 +80,8 @@ private:
     std::filesystem::path m_informe;
     bool m_informeEscrito = false;
     bool m_usarMemoria = true;
+    std::optional<comparacion::Comparacion> m_cambios;
+    std::string m_falloComparacion;
 };
 
 // Throws Error, naming `archivo` and the element found, when the document element of `documento`

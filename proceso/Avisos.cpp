@@ -27,6 +27,8 @@ const char* NombreTipo(TipoAviso tipo)
         return "Niveles y cursos recordados";
     case TipoAviso::SinRegistro:
         return "Sesiones sin registro en las tablas";
+    case TipoAviso::Abreviatura:
+        return "Abreviaturas cambiadas";
     case TipoAviso::Informe:
         return "Informe del proceso";
     }

@@ -21,6 +21,7 @@ enum class TipoAviso
     SinGrupo,    // subjects whose course has no group
     Memoria,     // the remembered level and course answers could not be read or kept
     SinRegistro, // timetable sessions whose abbreviation or day and hour have no record
+    Abreviatura, // an abbreviation that changes while the GestIB code stays
     Informe,     // the run's report could not be written
 };
 

@@ -687,10 +687,8 @@ std::string GuardaImportacion::Deshacer() noexcept
     }
 }
 
-Copia Restaurar(const fs::path& dir, const std::string& nombre)
+Copia Elegir(const fs::path& dir, const std::string& nombre)
 {
-    CerrojoRun cerrojo(dir, Archivos(), true, ArchivoRun(dir));
-    LimpiarRestos(dir);
     const auto copias = Listar(dir);
     if (copias.empty()) {
         throw Error("No hay ninguna copia de las tablas en " + CarpetaCopias(dir).string());
@@ -709,7 +707,14 @@ Copia Restaurar(const fs::path& dir, const std::string& nombre)
     if (it == copias.end()) {
         throw Error("No existe la copia " + buscada + " en " + CarpetaCopias(dir).string());
     }
-    const Copia elegida = *it;
+    return *it;
+}
+
+Copia Restaurar(const fs::path& dir, const std::string& nombre)
+{
+    CerrojoRun cerrojo(dir, Archivos(), true, ArchivoRun(dir));
+    LimpiarRestos(dir);
+    const Copia elegida = Elegir(dir, nombre);
     Comprobar(elegida);
 
     const Copia antes = Guardar(dir, "antes de restaurar la copia " + elegida.nombre, "", false);

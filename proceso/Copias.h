@@ -123,6 +123,10 @@ private:
     std::optional<Marca> m_marca;
 };
 
+// The copy `nombre` of `dir`; with no name, the copy that the marker of a run that did not end
+// names, else the newest: the one Restaurar would put back. Throws Error when there is none.
+Copia Elegir(const std::filesystem::path& dir, const std::string& nombre);
+
 // Puts copy `nombre` back in place of the tables, under the same locks as an import, after
 // checking it (Comprobar) and keeping the current tables as a copy of their own. With no name,
 // the copy that the marker of a run that did not end names, else the newest. Each table is

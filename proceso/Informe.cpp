@@ -88,6 +88,9 @@ std::string Informe::Texto(const std::tm& fecha) const
     }
     t += "\nAvisos: ";
     t += avisos.empty() ? "ninguno\n" : avisos.Detalles();
+    if (!cambios.empty()) {
+        t += "\n" + cambios;
+    }
     return t;
 }
 

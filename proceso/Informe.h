@@ -24,6 +24,8 @@ struct Informe
     std::vector<std::pair<std::string, std::size_t>> tablas; // records per table, in order written
     std::vector<std::string> comprobacion;                   // lines of the export's check, UTF-8
     ListaAvisos avisos;
+    // What the run changed in the tables, UTF-8 text with its heading; empty when not compared.
+    std::string cambios = {};
 
     std::string Texto(const std::tm& fecha) const;
 };

@@ -1,6 +1,6 @@
-// The way back in the desktop program: the context menu's restore dialog, the question after a
-// failed import, the notice of a run that did not end, and none of it when Velorin started the
-// tool.
+// The way back in the desktop program: the context menu's restore dialog (with what the copy
+// would change), the question after a failed import, the notice of a run that did not end, the
+// check of a document before importing it, and none of it when Velorin started the tool.
 #include "Restaurar.h"
 
 #include "Banco.h"
@@ -9,10 +9,12 @@
 #include "Cursos.h"
 #include "MainForm.h"
 #include "Sistema.h"
+#include "VentanaComprobacion.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
@@ -80,6 +82,7 @@ private slots:
     void errorOfreceVolver();
     void avisoDeProcesoInterrumpido();
     void anfitrionNoVeNadaNuevo();
+    void comprobarUnDocumento();
 };
 
 void RestaurarTest::restaurarDesdeElMenu()
@@ -94,10 +97,11 @@ void RestaurarTest::restaurarDesdeElMenu()
 
     // The context menu holds the one action; the dialog lists the copy, newest first.
     QCOMPARE(f.contextMenuPolicy(), Qt::ActionsContextMenu);
-    QCOMPARE(f.actions().size(), 1);
+    QCOMPARE(f.actions().size(), 2);
     QAction* accion = f.actions().front();
     QCOMPARE(accion->text(), QStringLiteral("Restaurar tablas anteriores…"));
     int copias = 0;
+    QString cambios;
     QStringList primera;
     QString cancelar;
     bool legible = false;
@@ -106,6 +110,7 @@ void RestaurarTest::restaurarDesdeElMenu()
     b.prompter.respuestas = {
         [&](QDialog& d) -> int {
             copias = dynamic_cast<DialogoRestaurar&>(d).Copias();
+            cambios = d.findChild<QPlainTextEdit*>(QStringLiteral("CambiosCopia"))->toPlainText();
             auto* tabla = d.findChild<QTableWidget*>(QStringLiteral("ListaCopias"));
             for (int c = 0; c < tabla->columnCount(); ++c) {
                 primera << tabla->horizontalHeaderItem(c)->text() + "=" + tabla->item(0, c)->text();
@@ -133,6 +138,9 @@ void RestaurarTest::restaurarDesdeElMenu()
     QCOMPARE(primera[1], QStringLiteral("Copia tomada=antes de importar centre.xml"));
     QCOMPARE(primera[2], QStringLiteral("Documento=centre.xml"));
     QCOMPARE(primera.mid(3, 2), (QStringList{"ASIGNOMT=2", "PROFT=1"}));
+    // Under the list, before anything is confirmed: the other centre's names go back.
+    QVERIFY2(cambios.startsWith(QStringLiteral("ASIGNOMT: 2 cambiados\nPROFT: 1 cambiado\n")),
+             qPrintable(cambios));
     QVERIFY(legible);
     QVERIFY2(ancho < 1300, qPrintable(QString::number(ancho)));
     QCOMPARE(cancelar, QStringLiteral("Cancelar"));
@@ -323,6 +331,56 @@ void RestaurarTest::anfitrionNoVeNadaNuevo()
     QVERIFY(f.isVisible());
     f.close();
     QCOMPARE(b.Resultado(), std::string("[Transformadores]\r\nTransformado=0\r\n"));
+}
+
+// Started by hand: the document, the level/course dialog filled from the remembered answers, the
+// line question, then the window with the warnings and the changes; F1 asks for its topic, and no
+// file of the working directory changes.
+void RestaurarTest::comprobarUnDocumento()
+{
+    Banco b;
+    TMForm& f = b.Crear();
+    Importar(b, f);
+    std::string texto = kCentro;
+    texto.insert(texto.find("<PLACA codi=\"P1\""), "<PLACA codi=\"P0\" descripcio=\"Nou\" curta=\"MSP\"/>");
+    const fs::path otro = b.dir.write("VTEMP/saga/otro.xml", texto);
+    std::map<std::string, std::string> antes;
+    for (const auto& e : fs::recursive_directory_iterator(b.work)) {
+        antes[e.path().string()] = e.is_regular_file() ? ReadFile(e.path()) : "";
+    }
+
+    QAction* accion = f.findChild<QAction*>(QStringLiteral("AccionComprobar"));
+    QVERIFY(accion != nullptr);
+    QCOMPARE(accion->text(), QStringLiteral("Comprobar un documento…"));
+    QString mostrado;
+    b.prompter.respuestas = {ElegirArchivo(otro), EnDialogo([](TControlCursos& d) { Pulsar(d, "BitBtn1"); }),
+                             Pulsar(), [&](QDialog& d) -> int {
+                                 mostrado = dynamic_cast<VentanaComprobacion&>(d).Texto();
+                                 d.show();
+                                 if (QTest::qWaitForWindowActive(&d)) {
+                                     QTest::keyClick(&d, Qt::Key_F1);
+                                 }
+                                 d.findChild<QPushButton*>(QStringLiteral("BCerrar"))->click();
+                                 return d.result();
+                             }};
+    accion->trigger();
+    QVERIFY(b.prompter.respuestas.empty());
+    QCOMPARE(b.prompter.sinRespuesta, 0);
+    QCOMPARE(b.ayuda.peticiones, QStringList{"contexto:15"});
+    QVERIFY2(
+        mostrado.startsWith(QStringLiteral("Si importa otro.xml: 2 avisos; cambiarían 1 de las 8 tablas.")),
+        qPrintable(mostrado));
+    QVERIFY2(mostrado.contains(
+                 QStringLiteral("\nAbreviaturas cambiadas (1):\n  - PROFT.ABREV, PLACA P1 (Sureda Pons, "
+                                "Maria), «MSP»: pasa a ser «P1», y «MSP» es ahora de PLACA P0 (Nou)")),
+             qPrintable(mostrado));
+    QVERIFY2(mostrado.contains(QStringLiteral("\n  PROFT: 1 abreviatura cambiada, 1 nuevo\n")),
+             qPrintable(mostrado));
+    std::map<std::string, std::string> despues;
+    for (const auto& e : fs::recursive_directory_iterator(b.work)) {
+        despues[e.path().string()] = e.is_regular_file() ? ReadFile(e.path()) : "";
+    }
+    QVERIFY(despues == antes);
 }
 
 QTEST_MAIN(RestaurarTest)
