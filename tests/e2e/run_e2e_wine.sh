@@ -91,8 +91,8 @@ elegir "$(win "$vtemp/saga/centre.xml")" "exportar completo"
 cursos=$(ventana '^Asignación de Niveles y Cursos$')
 [ -n "$cursos" ] || fail "no apareció el diálogo de niveles y cursos"
 sleep 0.5
-# Aceptar, clicked where the dialog places it (Return belongs to the grid).
-hasta_cerrar "$cursos" "el diálogo de niveles y cursos" teclas "$cursos" mousemove --window "$cursos" 566 392 click 1
+# Aceptar from the keyboard alone: its access key, Alt+A (Return belongs to the grid).
+hasta_cerrar "$cursos" "el diálogo de niveles y cursos" teclas "$cursos" key alt+a
 lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
 [ -n "$lineas" ] || fail "no apareció la pregunta de las líneas"
 sleep 0.3
