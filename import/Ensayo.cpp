@@ -85,17 +85,10 @@ Ensayo Ensayar(const fs::path& workDir, xml::Document documento, Prompter& promp
     estado.documento = std::move(documento);
     Importacion importacion(estado, prompter, borrador.path());
     importacion.UsarMemoria(usarMemoria);
-    importacion.CargarAsignaturas();
-    importacion.CargarProfesores();
-    importacion.CargarAulas();
-    importacion.CargarCursos();
-    if (importacion.VentanaCerrada()) {
+    if (!importacion.CargarTablas()) {
         ensayo.interrumpido = true;
         return ensayo;
     }
-    importacion.CargarGrupos();
-    importacion.CargarLineas();
-    importacion.CargarDiasHoras();
     ensayo.avisos.Agregar(importacion.avisos());
 
     ensayo.cambios = comparacion::Comparar(workDir, borrador.path());

@@ -132,18 +132,11 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
         return completo;
     };
     try {
-        CargarAsignaturas();
-        CargarProfesores();
-        CargarAulas();
-        CargarCursos();
-        if (m_ventanaCerrada) {
+        if (!CargarTablas()) {
             CompararConCopia(guarda->copia());
             EscribirInforme("interrumpido: salida forzada del diálogo de niveles y cursos");
             return FinRun::SalidaForzada;
         }
-        CargarGrupos();
-        CargarLineas();
-        CargarDiasHoras();
     } catch (const Error& e) {
         throw Error(deshacer(e.what()));
     } catch (const std::exception& e) {
@@ -158,6 +151,21 @@ FinRun Importacion::ImportarDocumento(xml::Document documento)
     EscribirInforme("completado");
     m_prompter.MensajeFinal(msg::kProcesoFinalizado, m_avisos);
     return FinRun::Completado;
+}
+
+bool Importacion::CargarTablas()
+{
+    CargarAsignaturas();
+    CargarProfesores();
+    CargarAulas();
+    CargarCursos();
+    if (m_ventanaCerrada) {
+        return false;
+    }
+    CargarGrupos();
+    CargarLineas();
+    CargarDiasHoras();
+    return true;
 }
 
 void ComprobarDocumentoCentro(const xml::Document& documento, const std::filesystem::path& archivo)

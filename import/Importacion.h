@@ -43,6 +43,9 @@ public:
     void CargarGrupos();
     void CargarLineas();
     void CargarDiasHoras();
+    // All seven in order; false when the user forced the exit from the level/course dialog, and
+    // the stages after it did not run.
+    bool CargarTablas();
 
     bool VentanaCerrada() const { return m_ventanaCerrada; }
     const Resumen& resumen() const { return m_resumen; }
