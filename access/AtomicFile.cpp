@@ -1,9 +1,9 @@
 #include "AtomicFile.h"
 
-#include "Cerrojos.h"
 #include "CodePage.h"
 #include "Error.h"
-#include "Sistema.h"
+#include "RunLock.h"
+#include "System.h"
 
 #include <algorithm>
 #include <cctype>
@@ -20,139 +20,139 @@ namespace
 std::string Reason() { return SystemReason(errno); }
 
 // Eight hex digits that differ from one call to the next and from one process to another.
-std::string Sufijo()
+std::string Suffix()
 {
-    static std::mt19937_64 azar{std::random_device{}()};
-    char texto[17];
-    std::snprintf(texto, sizeof texto, "%08x", static_cast<unsigned>(azar() & 0xFFFFFFFFu));
-    return texto;
+    static std::mt19937_64 rng{std::random_device{}()};
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(rng() & 0xFFFFFFFFu));
+    return text;
 }
 
-// Whether `nombre` is "BASE.xxxxxxxx.tmp" with one of `bases` (any letter case; any base when
+// Whether `name` is "BASE.xxxxxxxx.tmp" with one of `bases` (any letter case; any base when
 // there are none).
-bool NombreTemporal(const std::string& nombre, const std::vector<std::string>& bases)
+bool IsTemporaryName(const std::string& name, const std::vector<std::string>& bases)
 {
-    constexpr std::size_t kCola = 13; // ".xxxxxxxx.tmp"
-    if (nombre.size() <= kCola || nombre.compare(nombre.size() - 4, 4, ".tmp") != 0 ||
-        nombre[nombre.size() - kCola] != '.') {
+    constexpr std::size_t kTail = 13; // ".xxxxxxxx.tmp"
+    if (name.size() <= kTail || name.compare(name.size() - 4, 4, ".tmp") != 0 ||
+        name[name.size() - kTail] != '.') {
         return false;
     }
-    for (std::size_t i = nombre.size() - kCola + 1; i < nombre.size() - 4; ++i) {
-        if (!std::isxdigit(static_cast<unsigned char>(nombre[i]))) {
+    for (std::size_t i = name.size() - kTail + 1; i < name.size() - 4; ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) {
             return false;
         }
     }
-    const std::string base = nombre.substr(0, nombre.size() - kCola);
+    const std::string base = name.substr(0, name.size() - kTail);
     return bases.empty() || std::any_of(bases.begin(), bases.end(),
                                         [&](const std::string& b) { return cp1252::EqualsNoCase(base, b); });
 }
 
 } // namespace
 
-ArchivoNuevo::ArchivoNuevo(std::filesystem::path destino)
-    : m_destino(std::move(destino))
+NewFile::NewFile(std::filesystem::path target)
+    : m_target(std::move(target))
 {
-    for (int intento = 0; intento < 100; ++intento) {
-        std::filesystem::path tmp = m_destino;
-        tmp += "." + Sufijo() + ".tmp";
-        m_fd = sistema::Abrir(tmp, sistema::Apertura::CreaExclusiva);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::filesystem::path tmp = m_target;
+        tmp += "." + Suffix() + ".tmp";
+        m_fd = sys::Open(tmp, sys::OpenMode::CreateExclusive);
         if (m_fd >= 0) {
-            m_temporal = std::move(tmp);
+            m_temporary = std::move(tmp);
             // Nobody else has the new file yet, so the lock is free: it only tells a cleanup
             // that the file has a live owner.
-            sistema::Bloquear(m_fd, true);
+            sys::Lock(m_fd, true);
             return;
         }
         if (errno != EEXIST) {
             break;
         }
     }
-    throw Error("No se puede escribir el archivo " + m_destino.string() + ": " + Reason());
+    throw Error("No se puede escribir el archivo " + m_target.string() + ": " + Reason());
 }
 
-ArchivoNuevo::~ArchivoNuevo()
+NewFile::~NewFile()
 {
-    Cerrar();
-    if (!m_confirmado) {
-        sistema::Borrar(m_temporal);
+    Close();
+    if (!m_committed) {
+        sys::Remove(m_temporary);
     }
 }
 
-int ArchivoNuevo::Escribir(std::string_view datos) { return EscribirTodo(m_fd, datos); }
+int NewFile::Write(std::string_view data) { return WriteAll(m_fd, data); }
 
-int ArchivoNuevo::CopiarDe(const std::filesystem::path& origen) { return CopiarBytes(origen, m_fd); }
+int NewFile::CopyFrom(const std::filesystem::path& source) { return CopyBytes(source, m_fd); }
 
-int ArchivoNuevo::Sincronizar() { return sistema::Sincronizar(m_fd) != 0 ? errno : 0; }
+int NewFile::Sync() { return sys::Sync(m_fd) != 0 ? errno : 0; }
 
-int ArchivoNuevo::Cerrar()
+int NewFile::Close()
 {
     if (m_fd < 0) {
         return 0;
     }
     const int fd = m_fd;
     m_fd = -1;
-    return sistema::Cerrar(fd) != 0 ? errno : 0;
+    return sys::Close(fd) != 0 ? errno : 0;
 }
 
-int ArchivoNuevo::Entregar()
+int NewFile::Detach()
 {
     const int fd = m_fd;
     m_fd = -1;
     return fd;
 }
 
-int ArchivoNuevo::Confirmar(bool sincronizarCarpeta)
+int NewFile::Commit(bool syncFolder)
 {
-    if (m_fd >= 0 && sistema::Sincronizar(m_fd) != 0) {
+    if (m_fd >= 0 && sys::Sync(m_fd) != 0) {
         return errno;
     }
-    if (sistema::Reemplazar(m_temporal, m_destino) != 0) {
+    if (sys::Replace(m_temporary, m_target) != 0) {
         return errno;
     }
-    m_confirmado = true;
-    if (sincronizarCarpeta) {
-        sistema::SincronizarDirectorio(m_destino.parent_path());
+    m_committed = true;
+    if (syncFolder) {
+        sys::SyncDirectory(m_target.parent_path());
     }
     return 0;
 }
 
-bool Huerfano(const std::filesystem::path& archivo, const std::vector<std::string>& bases)
+bool IsOrphan(const std::filesystem::path& file, const std::vector<std::string>& bases)
 {
     std::error_code ec;
-    if (!NombreTemporal(archivo.filename().string(), bases) ||
-        std::filesystem::symlink_status(archivo, ec).type() != std::filesystem::file_type::regular) {
+    if (!IsTemporaryName(file.filename().string(), bases) ||
+        std::filesystem::symlink_status(file, ec).type() != std::filesystem::file_type::regular) {
         return false;
     }
-    const int fd = sistema::Abrir(archivo, sistema::Apertura::Lectura);
+    const int fd = sys::Open(file, sys::OpenMode::Read);
     if (fd < 0) {
         return false;
     }
     // A shared lock is refused while the owner holds its exclusive one.
-    const bool libre = sistema::Bloquear(fd, false) == 0;
-    sistema::Cerrar(fd);
-    return libre;
+    const bool available = sys::Lock(fd, false) == 0;
+    sys::Close(fd);
+    return available;
 }
 
-void BorrarHuerfanos(const std::filesystem::path& directorio, const std::vector<std::string>& bases) noexcept
+void RemoveOrphans(const std::filesystem::path& directory, const std::vector<std::string>& bases) noexcept
 {
     std::error_code ec;
-    std::vector<std::filesystem::path> restos;
-    for (auto it = std::filesystem::directory_iterator(directorio, ec);
+    std::vector<std::filesystem::path> leftovers;
+    for (auto it = std::filesystem::directory_iterator(directory, ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        if (Huerfano(it->path(), bases)) {
-            restos.push_back(it->path());
+        if (IsOrphan(it->path(), bases)) {
+            leftovers.push_back(it->path());
         }
     }
-    for (const auto& resto : restos) {
-        sistema::Borrar(resto);
+    for (const auto& rest : leftovers) {
+        sys::Remove(rest);
     }
 }
 
-int EscribirTodo(int fd, std::string_view data)
+int WriteAll(int fd, std::string_view data)
 {
     std::size_t written = 0;
     while (written < data.size()) {
-        const std::int64_t n = sistema::Escribir(fd, data.data() + written, data.size() - written);
+        const std::int64_t n = sys::Write(fd, data.data() + written, data.size() - written);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -164,24 +164,24 @@ int EscribirTodo(int fd, std::string_view data)
     return 0;
 }
 
-int CopiarBytes(const std::filesystem::path& origen, int fd)
+int CopyBytes(const std::filesystem::path& source, int fd)
 {
     // Read through the live run's own descriptor when it holds the file (Windows refuses reads
     // through other handles of a file locked exclusively).
-    const int prestado = cerrojos::Prestado(origen);
-    const int in = prestado >= 0 ? prestado : sistema::Abrir(origen, sistema::Apertura::Lectura);
+    const int borrowed = runlock::Borrow(source);
+    const int in = borrowed >= 0 ? borrowed : sys::Open(source, sys::OpenMode::Read);
     if (in < 0) {
         return errno;
     }
-    if (sistema::Clonar(in, fd) == 0) {
-        sistema::Cerrar(in);
+    if (sys::Clone(in, fd) == 0) {
+        sys::Close(in);
         return 0;
     }
     std::string buf(1 << 20, '\0');
     std::uint64_t pos = 0;
     int err = 0;
     for (;;) {
-        const std::int64_t n = sistema::LeerEn(in, buf.data(), buf.size(), pos);
+        const std::int64_t n = sys::ReadAt(in, buf.data(), buf.size(), pos);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -192,30 +192,30 @@ int CopiarBytes(const std::filesystem::path& origen, int fd)
         if (n == 0) {
             break;
         }
-        if ((err = EscribirTodo(fd, std::string_view(buf.data(), static_cast<std::size_t>(n)))) != 0) {
+        if ((err = WriteAll(fd, std::string_view(buf.data(), static_cast<std::size_t>(n)))) != 0) {
             break;
         }
         pos += static_cast<std::uint64_t>(n);
     }
-    sistema::Cerrar(in);
+    sys::Close(in);
     return err;
 }
 
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view contents)
 {
-    ArchivoNuevo nuevo(target);
+    NewFile newFile(target);
     const std::string shown = target.string();
-    if (const int err = nuevo.Escribir(contents); err != 0) {
+    if (const int err = newFile.Write(contents); err != 0) {
         throw Error("No se puede escribir el archivo " + shown + ": " + SystemReason(err));
     }
-    int err = nuevo.Sincronizar();
-    if (const int e = nuevo.Cerrar(); err == 0) {
+    int err = newFile.Sync();
+    if (const int e = newFile.Close(); err == 0) {
         err = e;
     }
     if (err != 0) {
         throw Error("No se puede escribir el archivo " + shown + ": " + SystemReason(err));
     }
-    if ((err = nuevo.Confirmar()) != 0) {
+    if ((err = newFile.Commit()) != 0) {
         throw Error("No se puede reemplazar el archivo " + shown + ": " + SystemReason(err));
     }
 }

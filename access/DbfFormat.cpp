@@ -3,7 +3,7 @@
 #include "Bytes.h"
 #include "CodePage.h"
 #include "Decimal.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <algorithm>
 #include <bit>
@@ -174,7 +174,7 @@ std::string Quoted(std::string_view ansi) { return "'" + cp1252::ToUtf8(ansi) + 
 void PutToday(char* p)
 {
     const std::time_t now = std::time(nullptr);
-    const std::tm t = sistema::HoraLocal(now);
+    const std::tm t = sys::LocalTime(now);
     p[0] = static_cast<char>(std::clamp(t.tm_year, 0, 255));
     p[1] = static_cast<char>(t.tm_mon + 1);
     p[2] = static_cast<char>(t.tm_mday);
@@ -185,7 +185,7 @@ std::string ReadAt(int fd, std::uint64_t offset, std::size_t size, const std::st
     std::string data(size, '\0');
     std::size_t done = 0;
     while (done < size) {
-        const std::int64_t n = sistema::LeerEn(fd, data.data() + done, size - done, offset + done);
+        const std::int64_t n = sys::ReadAt(fd, data.data() + done, size - done, offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -205,7 +205,7 @@ int WriteAt(int fd, std::uint64_t offset, const char* data, std::size_t size)
 {
     std::size_t done = 0;
     while (done < size) {
-        const std::int64_t n = sistema::EscribirEn(fd, data + done, size - done, offset + done);
+        const std::int64_t n = sys::WriteAt(fd, data + done, size - done, offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -226,7 +226,7 @@ Contents ReadContents(int fd, const std::string& table)
         return Error("La tabla " + table + " está dañada: " + what);
     };
     bool normal = false;
-    const std::int64_t size = sistema::Tamano(fd, normal);
+    const std::int64_t size = sys::Size(fd, normal);
     if (size < 0) {
         throw Error("No se puede leer la tabla " + table + ": " + SystemReason(errno));
     }
@@ -529,7 +529,7 @@ bool IsValidName(std::string_view name)
 std::optional<HeaderFacts> ReadHeaderFacts(int fd)
 {
     unsigned char b[kHeaderSize] = {};
-    if (sistema::LeerEn(fd, b, sizeof b, 0) != static_cast<std::int64_t>(sizeof b)) {
+    if (sys::ReadAt(fd, b, sizeof b, 0) != static_cast<std::int64_t>(sizeof b)) {
         return std::nullopt;
     }
     HeaderFacts h;

@@ -1,15 +1,15 @@
 #include "DbfTable.h"
 
 #include "AtomicFile.h"
+#include "BoundedRead.h"
 #include "Bytes.h"
-#include "Cerrojos.h"
 #include "CodePage.h"
 #include "DbfFormat.h"
 #include "Decimal.h"
 #include "Error.h"
-#include "LecturaAcotada.h"
 #include "Mdx.h"
-#include "Sistema.h"
+#include "RunLock.h"
+#include "System.h"
 
 #include <algorithm>
 #include <cassert>
@@ -25,9 +25,9 @@ namespace
 {
 
 // A path as UTF-8 text, as messages are, whatever the system's code page cannot hold.
-std::string TextoUtf8(const std::filesystem::path& ruta)
+std::string Utf8Text(const std::filesystem::path& filePath)
 {
-    const std::u8string u8 = ruta.u8string();
+    const std::u8string u8 = filePath.u8string();
     return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
 }
 
@@ -98,7 +98,7 @@ struct Table::Impl
     // A new table that CreateTable built beside its final name, not yet in place: its file, the
     // lock on it (moved to `file` while it is open) and its index tags. It replaces the old table
     // when this object closes it, or at once when CreateTable was asked to.
-    std::optional<ArchivoNuevo> pending;
+    std::optional<NewFile> pending;
     LockedFile pendingFile;
     std::vector<mdx::Tag> pendingTags;
     bool pendingOpen = false; // `file` is the pending file
@@ -155,7 +155,7 @@ struct Table::Impl
         }
         try {
             // A regular file no larger than dBase's own limit (2 GB); a FIFO is refused at once.
-            tags = mdx::ReadTags(LeerArchivoAcotado(path, 2048 * kMegabyte, path.string()), c.fields);
+            tags = mdx::ReadTags(ReadBoundedFile(path, 2048 * kMegabyte, path.string()), c.fields);
         } catch (const Error& e) {
             indexProblem = e.what();
         }
@@ -203,13 +203,13 @@ struct Table::Impl
         indexStale = true;
         dirty = true;
         int err = WriteIndexFlags(false);
-        if (err == 0 && sistema::SincronizarDatos(file.fd()) != 0) {
+        if (err == 0 && sys::SyncData(file.fd()) != 0) {
             err = errno;
         }
         if (err != 0) {
             throw Error("No se puede guardar el registro en la tabla " + Name() + ": " + SystemReason(err));
         }
-        sistema::Borrar(owner.IndexPath());
+        sys::Remove(owner.IndexPath());
     }
 
     // Writes the posted appends that are not on disk yet. They go in behind the current end of
@@ -266,7 +266,7 @@ struct Table::Impl
         };
         Flush();
         // The records the index lists are on disk before the header points at it.
-        if (sistema::SincronizarDatos(file.fd()) != 0) {
+        if (sys::SyncData(file.fd()) != 0) {
             throw failed(errno);
         }
         char today[3];
@@ -383,7 +383,7 @@ struct Table::Impl
     int Release() noexcept
     {
         int err = 0;
-        if (file.isOpen() && dirty && sistema::Sincronizar(file.fd()) != 0) {
+        if (file.isOpen() && dirty && sys::Sync(file.fd()) != 0) {
             err = errno;
         }
         file.close();
@@ -524,9 +524,9 @@ void Table::CreateTable(Replace when)
     d.DiscardPending();
     const std::filesystem::path path = m_directory / (m_tableName + ".DBF");
     d.pending.emplace(path);
-    const int fd = d.pending->Entregar();
-    if (const int err = sistema::Bloquear(fd, true); err != 0) {
-        sistema::Cerrar(fd);
+    const int fd = d.pending->Detach();
+    if (const int err = sys::Lock(fd, true); err != 0) {
+        sys::Close(fd);
         d.DiscardPending();
         throw Error(prefix + SystemReason(err));
     }
@@ -555,18 +555,18 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
     const std::vector<mdx::Tag>& tags = d.pendingTags;
 
     // The index is written beside its final name too, before anything is renamed.
-    std::optional<ArchivoNuevo> index;
+    std::optional<NewFile> index;
     if (!tags.empty()) {
         char today[3];
         PutToday(today);
         mdx::Date date;
         std::memcpy(date.data(), today, date.size());
         index.emplace(m_directory / (m_tableName + ".MDX"));
-        int err = index->Escribir(mdx::Build(m_tableName, tags, fields, records, recordLength, date));
+        int err = index->Write(mdx::Build(m_tableName, tags, fields, records, recordLength, date));
         if (err == 0) {
-            err = index->Sincronizar();
+            err = index->Sync();
         }
-        if (const int e = index->Cerrar(); err == 0) {
+        if (const int e = index->Close(); err == 0) {
             err = e;
         }
         if (err != 0) {
@@ -574,7 +574,7 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
                         SystemReason(err));
         }
     }
-    if (sistema::Sincronizar(file.fd()) != 0) {
+    if (sys::Sync(file.fd()) != 0) {
         throw Error(prefix + SystemReason(errno));
     }
 
@@ -583,33 +583,33 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
     // file.
     const std::filesystem::path target = FilePath();
     std::error_code ec;
-    if (!cerrojos::Sostenido(target) && std::filesystem::exists(target, ec)) {
+    if (!runlock::IsHeld(target) && std::filesystem::exists(target, ec)) {
         LockedFile held = LockedFile::Open(target, LockedFile::Mode::Exclusive);
         if (!held.isOpen()) {
             throw Error("La tabla " + m_tableName + " está en uso por otro programa");
         }
     }
-    cerrojos::Soltar(target);
-    if (const int err = d.pending->Confirmar(); err != 0) {
-        cerrojos::SostenerArchivo(target);
+    runlock::Release(target);
+    if (const int err = d.pending->Commit(); err != 0) {
+        runlock::HoldFile(target);
         throw Error(prefix + SystemReason(err));
     }
     d.pending.reset();
-    cerrojos::Sostener(target, file.fd());
+    runlock::Hold(target, file.fd());
 
     // The new table announces no index yet, so the old index may go or be replaced; only once
     // the new one is in place does the header announce it.
     const std::filesystem::path indexTarget = IndexPath();
-    cerrojos::Soltar(indexTarget);
+    runlock::Release(indexTarget);
     if (tags.empty()) {
         // An index left by the old table has no table any more.
-        sistema::Borrar(indexTarget);
+        sys::Remove(indexTarget);
     } else {
-        if (const int err = index->Confirmar(); err != 0) {
+        if (const int err = index->Commit(); err != 0) {
             throw Error("No se puede guardar el índice de la tabla " + m_tableName + ": " +
                         SystemReason(err));
         }
-        cerrojos::SostenerArchivo(indexTarget);
+        runlock::HoldFile(indexTarget);
         const std::size_t end = kHeaderSize + kDescriptorSize * fields.size();
         std::string header = ReadAt(file.fd(), 0, end, m_tableName);
         if (header.size() < end) {
@@ -617,7 +617,7 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
         }
         SetIndexFlags(header, tags, true);
         int err = WriteAt(file.fd(), kIndexFlagAt, header.data() + kIndexFlagAt, end - kIndexFlagAt);
-        if (err == 0 && sistema::SincronizarDatos(file.fd()) != 0) {
+        if (err == 0 && sys::SyncData(file.fd()) != 0) {
             err = errno;
         }
         if (err != 0) {
@@ -625,7 +625,7 @@ void Table::Install(LockedFile& file, std::string_view records, std::size_t reco
                         SystemReason(err));
         }
     }
-    sistema::SincronizarDirectorio(m_directory);
+    sys::SyncDirectory(m_directory);
 }
 
 void Table::Open(bool exclusive)
@@ -837,7 +837,7 @@ Field Table::FieldByName(std::string_view name)
     }
     // The object's name first, as the table engine words it; then the table and its file.
     throw Error(m_objectName + ": No se encuentra el campo '" + std::string(name) + "' en la tabla " +
-                m_tableName + " (" + TextoUtf8(FilePath()) + ")");
+                m_tableName + " (" + Utf8Text(FilePath()) + ")");
 }
 
 const std::vector<FieldInfo>& Table::Fields() const { return m_impl->c.fields; }
@@ -912,7 +912,7 @@ void Table::Post()
         PutToday(today);
         char stored[3] = {};
         int err = WriteAt(d.file.fd(), at, d.buffer.data(), recordLength);
-        if (err == 0 && (sistema::LeerEn(d.file.fd(), stored, sizeof stored, 1) != sizeof stored ||
+        if (err == 0 && (sys::ReadAt(d.file.fd(), stored, sizeof stored, 1) != sizeof stored ||
                          std::memcmp(stored, today, sizeof today) != 0)) {
             err = WriteAt(d.file.fd(), 1, today, sizeof today);
         }

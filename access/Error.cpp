@@ -62,38 +62,38 @@ namespace
 {
 
 // A path as UTF-8 text, whatever the system's own code page cannot hold.
-std::string Utf8(const std::filesystem::path& ruta)
+std::string Utf8(const std::filesystem::path& filePath)
 {
-    const std::u8string u8 = ruta.u8string();
+    const std::u8string u8 = filePath.u8string();
     return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
 }
 
 } // namespace
 
-std::string MensajeDeExcepcion(const std::exception& e)
+std::string ExceptionMessage(const std::exception& e)
 {
     if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
         return "No queda memoria suficiente para terminar el proceso";
     }
-    const auto* sistema = dynamic_cast<const std::system_error*>(&e);
-    if (sistema == nullptr) {
+    const auto* systemText = dynamic_cast<const std::system_error*>(&e);
+    if (systemText == nullptr) {
         return std::string("Error inesperado: ") + e.what();
     }
     // The portable meaning of the code, whatever system gave it.
-    const std::error_condition condicion = sistema->code().default_error_condition();
-    const std::string razon = condicion.category() == std::generic_category()
-                                  ? SystemReason(condicion.value())
-                                  : "error del sistema número " + std::to_string(sistema->code().value());
-    std::string texto = "Error del sistema";
-    if (const auto* archivos = dynamic_cast<const std::filesystem::filesystem_error*>(&e)) {
-        if (!archivos->path1().empty()) {
-            texto += " con " + Utf8(archivos->path1());
+    const std::error_condition condition = systemText->code().default_error_condition();
+    const std::string reason = condition.category() == std::generic_category()
+                                   ? SystemReason(condition.value())
+                                   : "error del sistema número " + std::to_string(systemText->code().value());
+    std::string text = "Error del sistema";
+    if (const auto* files = dynamic_cast<const std::filesystem::filesystem_error*>(&e)) {
+        if (!files->path1().empty()) {
+            text += " con " + Utf8(files->path1());
         }
-        if (!archivos->path2().empty()) {
-            texto += " y " + Utf8(archivos->path2());
+        if (!files->path2().empty()) {
+            text += " y " + Utf8(files->path2());
         }
     }
-    return texto + ": " + razon;
+    return text + ": " + reason;
 }
 
 } // namespace zendral

@@ -25,6 +25,6 @@ std::string SystemReason(int err);
 // The Spanish text for an exception that is not an Error: a system error says its Spanish
 // reason (and the files it names), lack of memory says so, anything else follows
 // "Error inesperado: ".
-std::string MensajeDeExcepcion(const std::exception& e);
+std::string ExceptionMessage(const std::exception& e);
 
 } // namespace zendral

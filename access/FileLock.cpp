@@ -1,8 +1,8 @@
 #include "FileLock.h"
 
-#include "Cerrojos.h"
 #include "Error.h"
-#include "Sistema.h"
+#include "RunLock.h"
+#include "System.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,7 +21,7 @@ struct Descriptor
     ~Descriptor()
     {
         if (fd >= 0) {
-            sistema::Cerrar(fd);
+            sys::Close(fd);
         }
     }
     int Release() { return std::exchange(fd, -1); }
@@ -30,10 +30,7 @@ struct Descriptor
 // The lock belongs to the descriptor (an open-file-description lock on Linux, a handle lock on
 // Windows), so a second open of the same file inside this process conflicts just as another
 // process does. Returns 0 or the errno of the failure.
-int SetLock(int fd, LockedFile::Mode mode)
-{
-    return sistema::Bloquear(fd, mode == LockedFile::Mode::Exclusive);
-}
+int SetLock(int fd, LockedFile::Mode mode) { return sys::Lock(fd, mode == LockedFile::Mode::Exclusive); }
 
 bool IsConflict(int err) { return err == EAGAIN || err == EACCES; }
 
@@ -64,9 +61,9 @@ LockedFile::~LockedFile() { close(); }
 
 LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool create)
 {
-    if (const int prestado = cerrojos::Prestado(file); prestado >= 0) {
-        LockedFile result = Adopt(prestado);
-        if (const int err = create ? sistema::Vaciar(result.m_fd) : 0; err != 0) {
+    if (const int borrowed = runlock::Borrow(file); borrowed >= 0) {
+        LockedFile result = Adopt(borrowed);
+        if (const int err = create ? sys::Truncate(result.m_fd) : 0; err != 0) {
             Fail(file, "No se puede vaciar el archivo", err);
         }
         return result;
@@ -75,18 +72,17 @@ LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool c
     // Never O_TRUNC here: an existing file is only emptied once we hold its lock, so a file that
     // somebody else has open is left as it is.
     Descriptor d;
-    d.fd = sistema::Abrir(file, create ? sistema::Apertura::LecturaEscrituraCrea
-                                       : sistema::Apertura::LecturaEscritura);
+    d.fd = sys::Open(file, create ? sys::OpenMode::ReadWriteCreate : sys::OpenMode::ReadWrite);
     if (d.fd < 0 && mode == Mode::Shared && !create && (errno == EACCES || errno == EROFS)) {
         // A read lock only needs a readable descriptor; read-only files and media stay readable.
-        d.fd = sistema::Abrir(file, sistema::Apertura::Lectura);
+        d.fd = sys::Open(file, sys::OpenMode::Read);
     }
     if (d.fd < 0) {
         Fail(file, "No se puede abrir el archivo", errno);
     }
 
     bool normal = false;
-    if (sistema::Tamano(d.fd, normal) < 0) {
+    if (sys::Size(d.fd, normal) < 0) {
         Fail(file, "No se puede abrir el archivo", errno);
     }
     if (!normal) {
@@ -100,7 +96,7 @@ LockedFile LockedFile::Open(const std::filesystem::path& file, Mode mode, bool c
         Fail(file, "No se puede bloquear el archivo", err);
     }
 
-    if (const int err = create ? sistema::Vaciar(d.fd) : 0; err != 0) {
+    if (const int err = create ? sys::Truncate(d.fd) : 0; err != 0) {
         Fail(file, "No se puede vaciar el archivo", err);
     }
 
@@ -139,7 +135,7 @@ bool LockedFile::Relock(Mode mode)
 void LockedFile::close()
 {
     if (m_fd >= 0) {
-        sistema::Cerrar(m_fd);
+        sys::Close(m_fd);
         m_fd = -1;
     }
     m_borrowed = false;

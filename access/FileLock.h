@@ -25,7 +25,7 @@ public:
     // Opens `file` for reading and writing and takes the lock without waiting. Returns an
     // unopened LockedFile when another holder has the file; throws Error on any other failure.
     // `create` makes a new empty file (truncating an existing one).
-    // While a run holds `file` (CerrojoRun), the result shares the run's exclusive lock instead:
+    // While a run holds `file` (RunLock), the result shares the run's exclusive lock instead:
     // the run already keeps everybody else out, and Relock leaves that lock as it is.
     static LockedFile Open(const std::filesystem::path& file, Mode mode, bool create = false);
 

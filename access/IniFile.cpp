@@ -1,10 +1,10 @@
 #include "IniFile.h"
 
 #include "AtomicFile.h"
+#include "BoundedRead.h"
 #include "CodePage.h"
 #include "Error.h"
-#include "LecturaAcotada.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <cerrno>
 #include <optional>
@@ -17,66 +17,66 @@ namespace
 {
 
 // One line of the file: its text and the line break that follows it ("" on a last line without).
-struct Linea
+struct Line
 {
-    std::string_view texto;
-    std::string_view fin;
+    std::string_view text;
+    std::string_view end;
 };
 
-std::vector<Linea> Partir(std::string_view contents)
+std::vector<Line> Split(std::string_view contents)
 {
-    std::vector<Linea> lineas;
-    std::size_t inicio = 0;
-    while (inicio < contents.size()) {
-        const std::size_t salto = contents.find('\n', inicio);
-        if (salto == std::string_view::npos) {
-            lineas.push_back({contents.substr(inicio), {}});
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < contents.size()) {
+        const std::size_t newline = contents.find('\n', start);
+        if (newline == std::string_view::npos) {
+            lines.push_back({contents.substr(start), {}});
             break;
         }
-        const bool cr = salto > inicio && contents[salto - 1] == '\r';
-        const std::size_t finTexto = cr ? salto - 1 : salto;
-        lineas.push_back(
-            {contents.substr(inicio, finTexto - inicio), contents.substr(finTexto, salto + 1 - finTexto)});
-        inicio = salto + 1;
+        const bool cr = newline > start && contents[newline - 1] == '\r';
+        const std::size_t textEnd = cr ? newline - 1 : newline;
+        lines.push_back(
+            {contents.substr(start, textEnd - start), contents.substr(textEnd, newline + 1 - textEnd)});
+        start = newline + 1;
     }
-    return lineas;
+    return lines;
 }
 
-std::string_view Recortar(std::string_view s)
+std::string_view Trim(std::string_view s)
 {
     // Only blanks and tabs: a line's other control characters belong to its text.
-    const auto blanco = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blanco(s.front())) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && blank(s.front())) {
         s.remove_prefix(1);
     }
-    while (!s.empty() && blanco(s.back())) {
+    while (!s.empty() && blank(s.back())) {
         s.remove_suffix(1);
     }
     return s;
 }
 
 // The name of a section header line ("[name]"), or nothing for any other line.
-std::optional<std::string_view> Seccion(std::string_view linea)
+std::optional<std::string_view> Section(std::string_view line)
 {
-    linea = Recortar(linea);
-    if (linea.size() < 2 || linea.front() != '[') {
+    line = Trim(line);
+    if (line.size() < 2 || line.front() != '[') {
         return std::nullopt;
     }
-    const std::size_t cierre = linea.find(']');
-    if (cierre == std::string_view::npos) {
+    const std::size_t closing = line.find(']');
+    if (closing == std::string_view::npos) {
         return std::nullopt;
     }
-    return Recortar(linea.substr(1, cierre - 1));
+    return Trim(line.substr(1, closing - 1));
 }
 
 // Where the key name of a "key=value" line ends (the '='), or npos for comments and other lines.
-std::size_t Igual(std::string_view linea)
+std::size_t Equal(std::string_view line)
 {
-    const std::string_view t = Recortar(linea);
+    const std::string_view t = Trim(line);
     if (t.empty() || t.front() == ';') {
         return std::string_view::npos;
     }
-    return linea.find('=');
+    return line.find('=');
 }
 
 } // namespace
@@ -90,85 +90,85 @@ std::string SetValue(std::string_view contents, std::string_view section, std::s
         bom = contents.substr(0, 3);
         contents.remove_prefix(3);
     }
-    const std::vector<Linea> lineas = Partir(contents);
-    std::string_view finComun = "\r\n";
-    for (const auto& l : lineas) {
-        if (!l.fin.empty()) {
-            finComun = l.fin;
+    const std::vector<Line> lines = Split(contents);
+    std::string_view commonEnd = "\r\n";
+    for (const auto& l : lines) {
+        if (!l.end.empty()) {
+            commonEnd = l.end;
             break;
         }
     }
-    const std::string nueva = std::string(key) + "=" + std::string(value);
+    const std::string fresh = std::string(key) + "=" + std::string(value);
 
     std::string out(bom);
-    const auto copiar = [&](const Linea& l) {
-        out += l.texto;
-        out += l.fin;
+    const auto mustCopy = [&](const Line& l) {
+        out += l.text;
+        out += l.end;
     };
     // A line that had no break gets one when something follows it.
-    const auto copiarSeguida = [&](const Linea& l) {
-        out += l.texto;
-        out += l.fin.empty() ? finComun : l.fin;
+    const auto copyFollows = [&](const Line& l) {
+        out += l.text;
+        out += l.end.empty() ? commonEnd : l.end;
     };
 
     std::size_t i = 0;
-    for (; i < lineas.size(); ++i) {
-        const auto nombre = Seccion(lineas[i].texto);
-        if (nombre && cp1252::EqualsNoCase(*nombre, section)) {
+    for (; i < lines.size(); ++i) {
+        const auto name = Section(lines[i].text);
+        if (name && cp1252::EqualsNoCase(*name, section)) {
             break;
         }
-        copiar(lineas[i]);
+        mustCopy(lines[i]);
     }
-    if (i == lineas.size()) {
+    if (i == lines.size()) {
         if (out.size() > bom.size() && out.back() != '\n') {
-            out += finComun;
+            out += commonEnd;
         }
         out += "[" + std::string(section) + "]";
-        out += finComun;
-        out += nueva;
-        out += finComun;
+        out += commonEnd;
+        out += fresh;
+        out += commonEnd;
         return out;
     }
 
     // The section runs from its header to the next header or the end of the file.
-    const std::size_t cabecera = i;
-    std::size_t fin = cabecera + 1;
-    while (fin < lineas.size() && !Seccion(lineas[fin].texto)) {
-        ++fin;
+    const std::size_t header = i;
+    std::size_t end = header + 1;
+    while (end < lines.size() && !Section(lines[end].text)) {
+        ++end;
     }
-    for (std::size_t k = cabecera + 1; k < fin; ++k) {
-        const std::size_t igual = Igual(lineas[k].texto);
-        if (igual == std::string_view::npos) {
+    for (std::size_t k = header + 1; k < end; ++k) {
+        const std::size_t equal = Equal(lines[k].text);
+        if (equal == std::string_view::npos) {
             continue;
         }
-        if (cp1252::EqualsNoCase(Recortar(lineas[k].texto.substr(0, igual)), key)) {
-            for (std::size_t j = cabecera; j < k; ++j) {
-                copiar(lineas[j]);
+        if (cp1252::EqualsNoCase(Trim(lines[k].text.substr(0, equal)), key)) {
+            for (std::size_t j = header; j < k; ++j) {
+                mustCopy(lines[j]);
             }
-            out += lineas[k].texto.substr(0, igual + 1);
+            out += lines[k].text.substr(0, equal + 1);
             out += value;
-            out += lineas[k].fin;
-            for (std::size_t j = k + 1; j < lineas.size(); ++j) {
-                copiar(lineas[j]);
+            out += lines[k].end;
+            for (std::size_t j = k + 1; j < lines.size(); ++j) {
+                mustCopy(lines[j]);
             }
             return out;
         }
     }
 
-    std::size_t ultima = cabecera;
-    for (std::size_t k = cabecera + 1; k < fin; ++k) {
-        if (!Recortar(lineas[k].texto).empty()) {
-            ultima = k;
+    std::size_t last = header;
+    for (std::size_t k = header + 1; k < end; ++k) {
+        if (!Trim(lines[k].text).empty()) {
+            last = k;
         }
     }
-    for (std::size_t j = cabecera; j < ultima; ++j) {
-        copiar(lineas[j]);
+    for (std::size_t j = header; j < last; ++j) {
+        mustCopy(lines[j]);
     }
-    copiarSeguida(lineas[ultima]);
-    out += nueva;
-    out += lineas[ultima].fin.empty() ? finComun : lineas[ultima].fin;
-    for (std::size_t j = ultima + 1; j < lineas.size(); ++j) {
-        copiar(lineas[j]);
+    copyFollows(lines[last]);
+    out += fresh;
+    out += lines[last].end.empty() ? commonEnd : lines[last].end;
+    for (std::size_t j = last + 1; j < lines.size(); ++j) {
+        mustCopy(lines[j]);
     }
     return out;
 }
@@ -177,88 +177,87 @@ namespace
 {
 
 // Sets the key in `file` from its own contents (none when it is missing).
-void Escribir(const std::filesystem::path& file, std::string_view section, std::string_view key,
+void WriteKey(const std::filesystem::path& file, std::string_view section, std::string_view key,
               std::string_view value)
 {
     std::error_code ec;
-    const bool existe = std::filesystem::exists(file, ec);
+    const bool present = std::filesystem::exists(file, ec);
     // Velorin.ini takes a few hundred bytes: a file that is not a regular one, or one of more
     // than 16 MB, is refused rather than read without end.
-    const std::string antes =
-        existe ? LeerArchivoAcotado(file, 16 * kMegabyte, file.string()) : std::string();
-    WriteFileAtomically(file, SetValue(antes, section, key, value));
+    const std::string before = present ? ReadBoundedFile(file, 16 * kMegabyte, file.string()) : std::string();
+    WriteFileAtomically(file, SetValue(before, section, key, value));
 }
 
 // 0 when this program may write `file`, or the errno of the refusal: an open of the file for
 // writing or, when it is missing, its creation, undone at once. What Windows tries before it
 // sends a legacy program to its own copy.
-int Rechazo(const std::filesystem::path& file)
+int Refusal(const std::filesystem::path& file)
 {
     std::error_code ec;
-    const bool existe = std::filesystem::exists(file, ec);
-    const int fd = sistema::Abrir(file, sistema::Apertura::LecturaEscrituraCrea);
+    const bool present = std::filesystem::exists(file, ec);
+    const int fd = sys::Open(file, sys::OpenMode::ReadWriteCreate);
     if (fd < 0) {
         return errno;
     }
-    sistema::Cerrar(fd);
-    if (!existe) {
-        sistema::Borrar(file);
+    sys::Close(fd);
+    if (!present) {
+        sys::Remove(file);
     }
     return 0;
 }
 
-void CrearCarpetas(const std::filesystem::path& carpeta)
+void CreateFolders(const std::filesystem::path& folder)
 {
     std::error_code ec;
-    if (carpeta.empty() || carpeta == carpeta.parent_path() || std::filesystem::is_directory(carpeta, ec)) {
+    if (folder.empty() || folder == folder.parent_path() || std::filesystem::is_directory(folder, ec)) {
         return;
     }
-    CrearCarpetas(carpeta.parent_path());
-    if (sistema::CrearDirectorio(carpeta) != 0) {
-        throw Error("No se puede crear la carpeta " + carpeta.string() + ": " + SystemReason(errno));
+    CreateFolders(folder.parent_path());
+    if (sys::MakeDirectory(folder) != 0) {
+        throw Error("No se puede crear la carpeta " + folder.string() + ": " + SystemReason(errno));
     }
 }
 
 } // namespace
 
-void WriteString(const std::filesystem::path& file, const std::filesystem::path& copia,
+void WriteString(const std::filesystem::path& file, const std::filesystem::path& copy,
                  std::string_view section, std::string_view key, std::string_view value)
 {
-    if (copia.empty()) {
-        Escribir(file, section, key, value);
+    if (copy.empty()) {
+        WriteKey(file, section, key, value);
         return;
     }
     std::error_code ec;
-    const bool hayCopia = std::filesystem::exists(copia, ec);
-    const int rechazo = Rechazo(file);
-    if (rechazo == EACCES || rechazo == EPERM) {
+    const bool hasCopy = std::filesystem::exists(copy, ec);
+    const int refusal = Refusal(file);
+    if (refusal == EACCES || refusal == EPERM) {
         try {
-            if (hayCopia) {
-                Escribir(copia, section, key, value);
+            if (hasCopy) {
+                WriteKey(copy, section, key, value);
             } else {
-                std::string antes;
+                std::string before;
                 if (std::filesystem::exists(file, ec)) {
-                    antes = LeerArchivoAcotado(file, 16 * kMegabyte, file.string());
+                    before = ReadBoundedFile(file, 16 * kMegabyte, file.string());
                 }
-                CrearCarpetas(copia.parent_path());
-                WriteFileAtomically(copia, SetValue(antes, section, key, value));
+                CreateFolders(copy.parent_path());
+                WriteFileAtomically(copy, SetValue(before, section, key, value));
             }
         } catch (const Error& e) {
-            throw Error("No se puede escribir el archivo " + file.string() + ": " + SystemReason(rechazo) +
+            throw Error("No se puede escribir el archivo " + file.string() + ": " + SystemReason(refusal) +
                         ". Tampoco su copia del almacén virtual de Windows: " + e.what());
         }
         return;
     }
-    if (hayCopia) {
-        Escribir(copia, section, key, value);
+    if (hasCopy) {
+        WriteKey(copy, section, key, value);
     }
-    Escribir(file, section, key, value);
+    WriteKey(file, section, key, value);
 }
 
 void WriteString(const std::filesystem::path& file, std::string_view section, std::string_view key,
                  std::string_view value)
 {
-    WriteString(file, sistema::CopiaVirtualizada(file), section, key, value);
+    WriteString(file, sys::VirtualStoreCopy(file), section, key, value);
 }
 
 void WriteInteger(const std::filesystem::path& file, std::string_view section, std::string_view key,

@@ -19,7 +19,7 @@ std::string SetValue(std::string_view contents, std::string_view section, std::s
 
 // Sets the key in `file` where Velorin reads it, creating the file when it is missing, and
 // replaces each file it writes atomically. Where Windows keeps a legacy program's own copy of the
-// file (sistema::CopiaVirtualizada), Velorin reads that copy when there is one: it is updated, and
+// file (sys::VirtualStoreCopy), Velorin reads that copy when there is one: it is updated, and
 // so is the file itself where it can be written. When the file itself cannot be written for lack
 // of rights, only the copy is, made from the file the first time, as Windows makes it for Velorin.
 // Throws Error, naming where it tried, when a file cannot be read or written.
@@ -28,7 +28,7 @@ void WriteString(const std::filesystem::path& file, std::string_view section, st
 void WriteInteger(const std::filesystem::path& file, std::string_view section, std::string_view key,
                   long long value);
 // The same with Windows' copy named by the caller (empty: none).
-void WriteString(const std::filesystem::path& file, const std::filesystem::path& copia,
+void WriteString(const std::filesystem::path& file, const std::filesystem::path& copy,
                  std::string_view section, std::string_view key, std::string_view value);
 
 } // namespace zendral::ini

@@ -1,6 +1,6 @@
 #include "WorkDir.h"
 
-#include "Sistema.h"
+#include "System.h"
 
 #include <cstdlib>
 
@@ -13,7 +13,7 @@ std::filesystem::path ResolveWorkingDirectory(const char* zendralDir, const char
     if (zendralDir != nullptr && *zendralDir != '\0') {
         return zendralDir;
     }
-    return sistema::DirectorioTrabajoFijo(winePrefix, home);
+    return sys::FixedWorkingDirectory(winePrefix, home);
 }
 
 const std::filesystem::path& WorkingDirectory()

@@ -1,9 +1,9 @@
 #include "XmlDocument.h"
 
 #include "AtomicFile.h"
+#include "BoundedRead.h"
 #include "CodePage.h"
 #include "Error.h"
-#include "LecturaAcotada.h"
 
 #include <cassert>
 #include <climits>
@@ -46,7 +46,7 @@ struct BufferFree
 constexpr int kParseOptions = XML_PARSE_NONET;
 
 // The largest file load() reads: GestIB's centre documents take a few megabytes.
-constexpr std::uint64_t kMaxDocumento = 256 * kMegabyte;
+constexpr std::uint64_t kMaxDocument = 256 * kMegabyte;
 
 std::string_view View(const xmlChar* s)
 {
@@ -643,7 +643,7 @@ Document Document::load(const std::filesystem::path& file)
     }
     // Only a regular file is read (a FIFO would keep the read waiting, a device such as /dev/zero
     // would never end), and no more than any centre document can be.
-    return loadMemory(LeerArchivoAcotado(file, kMaxDocumento, shown), shown);
+    return loadMemory(ReadBoundedFile(file, kMaxDocument, shown), shown);
 }
 
 Document Document::loadMemory(std::string_view contents, const std::string& name)

@@ -280,7 +280,7 @@ template <typename Run> bool TMForm::Ejecutar(Run run)
         return false;
     } catch (const std::exception& e) {
         m_prompter.FinDeRun();
-        m_prompter.Mensaje(MensajeDeExcepcion(e));
+        m_prompter.Mensaje(ExceptionMessage(e));
         return false;
     }
     m_prompter.FinDeRun();
@@ -352,7 +352,7 @@ void TMForm::ComprobarUnDocumento()
         m_prompter.Mensaje(e.what());
     } catch (const std::exception& e) {
         m_prompter.FinDeRun();
-        m_prompter.Mensaje(MensajeDeExcepcion(e));
+        m_prompter.Mensaje(ExceptionMessage(e));
     }
 }
 

@@ -1,7 +1,7 @@
 #include "Ayuda.h"
 #include "MainForm.h"
 #include "QtPrompter.h"
-#include "Sistema.h"
+#include "System.h"
 #include "WorkDir.h"
 
 #include <QApplication>
@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(icono);
 
     zendral::QtPrompter prompter(ayuda);
-    const std::filesystem::path ini = zendral::sistema::CarpetaEjecutable() / "Velorin.ini";
+    const std::filesystem::path ini = zendral::sys::ExecutableFolder() / "Velorin.ini";
     zendral::TMForm MForm(QApplication::arguments().mid(1), prompter, ayuda, zendral::WorkingDirectory(),
                           ini);
     QObject::connect(&MForm, &zendral::TMForm::Cerrada, &app, &QCoreApplication::quit, Qt::QueuedConnection);

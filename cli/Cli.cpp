@@ -1,5 +1,6 @@
 #include "Cli.h"
 
+#include "BoundedRead.h"
 #include "CodePage.h"
 #include "Comparacion.h"
 #include "ComprobarCentro.h"
@@ -12,10 +13,9 @@
 #include "Exportacion.h"
 #include "Importacion.h"
 #include "Informe.h"
-#include "LecturaAcotada.h"
 #include "MemoriaCursos.h"
 #include "Mensajes.h"
-#include "Sistema.h"
+#include "System.h"
 #include "Tablas.h"
 #include "WorkDir.h"
 
@@ -105,7 +105,7 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args, std::stri
                 error = "Falta el valor de " + a;
                 return std::nullopt;
             }
-            (a == "--dir" ? op.dir : op.cursos) = sistema::RutaUtf8(args[++i]);
+            (a == "--dir" ? op.dir : op.cursos) = sys::PathFromUtf8(args[++i]);
         } else if ((op.orden == "exportar" || op.orden == "comprobar") && a == "--sin-lineas") {
             op.sinLineas = true;
         } else if (conCursos && a == "--sin-memoria") {
@@ -120,7 +120,7 @@ std::optional<Opciones> Analizar(const std::vector<std::string>& args, std::stri
             error = "La orden " + op.orden + " no admite la opción " + a;
             return std::nullopt;
         } else if (!hayArchivo && (op.orden != "copias" || op.comparar)) {
-            op.archivo = sistema::RutaUtf8(a);
+            op.archivo = sys::PathFromUtf8(a);
             hayArchivo = true;
         } else {
             error = "Sobra el argumento " + a;
@@ -179,7 +179,7 @@ std::vector<csv::FilaCurso> Respuestas(const Opciones& op, const std::filesystem
     std::vector<csv::FilaCurso> filas;
     if (op.cursos) {
         // A regular file of at most 16 MB: a FIFO or a device is refused without waiting.
-        filas = csv::LeerCursosCsv(LeerArchivoAcotado(*op.cursos, csv::kTamanoMaximo, op.cursos->string()),
+        filas = csv::LeerCursosCsv(ReadBoundedFile(*op.cursos, csv::kTamanoMaximo, op.cursos->string()),
                                    op.cursos->filename().string());
         if (avisosArchivo != nullptr) {
             csv::AsignarCursos(LeerCursos(documento), filas, avisosArchivo);
@@ -475,7 +475,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << e.what() << "\n";
         return 1;
     } catch (const std::exception& e) {
-        err << MensajeDeExcepcion(e) << "\n";
+        err << ExceptionMessage(e) << "\n";
         return 1;
     }
 }

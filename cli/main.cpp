@@ -1,6 +1,6 @@
 #include "Cli.h"
 #include "Error.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <iostream>
 #include <string>
@@ -8,12 +8,12 @@
 
 int main(int argc, char** argv)
 {
-    zendral::sistema::ConsolaUtf8();
-    const std::vector<std::string> args = zendral::sistema::Argumentos(argc, argv);
+    zendral::sys::Utf8Console();
+    const std::vector<std::string> args = zendral::sys::Arguments(argc, argv);
     try {
         return zendral::cli::RunCli(args, std::cout, std::cerr);
     } catch (const std::exception& e) {
-        std::cerr << zendral::MensajeDeExcepcion(e) << "\n";
+        std::cerr << zendral::ExceptionMessage(e) << "\n";
         return 1;
     }
 }

@@ -2,13 +2,13 @@
 
 #include "AtomicFile.h"
 #include "CarpetaZendral.h"
-#include "Cerrojos.h"
 #include "CodePage.h"
 #include "DbfTable.h"
 #include "Error.h"
 #include "Informe.h"
 #include "Mensajes.h"
 #include "Prompter.h"
+#include "RunLock.h"
 
 #include <array>
 #include <ctime>
@@ -254,12 +254,12 @@ FinRun Exportacion::BImportarClick()
     }
     // Before anything else: the six tables locked for the whole run, and a destination that
     // takes new files.
-    const CerrojoRun cerrojo(
+    const RunLock cerrojo(
         m_workDir, {"SOLUC.DBF", "PROFT.DBF", "AULAT.DBF", "ASIGNOMT.DBF", "GRUPOST.DBF", "DIASHORAST.DBF"},
         false, ArchivoRun(m_workDir));
-    ComprobarDirectorioEscribible(m_salida.parent_path(), "la carpeta de destino");
+    CheckWritableDirectory(m_salida.parent_path(), "la carpeta de destino");
     // Documents that killed runs left half-written beside the destination.
-    BorrarHuerfanos(m_salida.parent_path(), {m_salida.filename().string()});
+    RemoveOrphans(m_salida.parent_path(), {m_salida.filename().string()});
     m_informeEscrito = false;
     // An error that ends the run still leaves its report; the error itself is shown to the user.
     struct InformeSiFalla

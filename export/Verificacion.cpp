@@ -5,7 +5,7 @@
 #include "DbfTable.h"
 #include "Error.h"
 #include "Informe.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <array>
 #include <cerrno>
@@ -228,20 +228,20 @@ Comprobacion GuardarComprobado(const xml::Document& doc, const std::filesystem::
 {
     // The new document in a temporary file of its own beside the old one (made exclusively, never
     // through a link), on disk before it is read back; removed unless it took the document's place.
-    ArchivoNuevo nuevo(destino);
-    int fallo = nuevo.Escribir(doc.toString());
+    NewFile nuevo(destino);
+    int fallo = nuevo.Write(doc.toString());
     if (fallo == 0) {
-        fallo = nuevo.Sincronizar();
+        fallo = nuevo.Sync();
     }
     // Closed before it is read back: Windows lets no other handle read a file locked exclusively.
-    if (const int e = nuevo.Cerrar(); fallo == 0) {
+    if (const int e = nuevo.Close(); fallo == 0) {
         fallo = e;
     }
     if (fallo != 0) {
         throw Error("No se puede escribir el archivo " + TextoRuta(destino) + ": " + SystemReason(fallo));
     }
-    Comprobacion c = ComprobarHorario(nuevo.Temporal(), workDir, horario);
-    if (const int err = nuevo.Confirmar(); err != 0) {
+    Comprobacion c = ComprobarHorario(nuevo.temporary(), workDir, horario);
+    if (const int err = nuevo.Commit(); err != 0) {
         throw Error("No se puede reemplazar el archivo " + TextoRuta(destino) + ": " + SystemReason(err));
     }
     return c;

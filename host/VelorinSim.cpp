@@ -1,7 +1,7 @@
 #include "VelorinSim.h"
 
 #include "Error.h"
-#include "Sistema.h"
+#include "System.h"
 #include "Velorin.h"
 
 #include <charconv>
@@ -58,7 +58,7 @@ std::optional<Orden> Analizar(const std::vector<std::string>& args)
         if (a == "--medias") {
             orden.medias = true;
         } else if (a == "--dir") {
-            orden.dir = sistema::RutaUtf8(args[++i]);
+            orden.dir = sys::PathFromUtf8(args[++i]);
         } else if (conValor) {
             const std::string& texto = args[++i];
             const auto [fin, ec] = std::from_chars(texto.data(), texto.data() + texto.size(), orden.periodos);

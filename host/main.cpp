@@ -1,4 +1,4 @@
-#include "Sistema.h"
+#include "System.h"
 #include "VelorinSim.h"
 #include "WorkDir.h"
 
@@ -8,8 +8,8 @@
 
 int main(int argc, char** argv)
 {
-    zendral::sistema::ConsolaUtf8();
-    const std::vector<std::string> args = zendral::sistema::Argumentos(argc, argv);
+    zendral::sys::Utf8Console();
+    const std::vector<std::string> args = zendral::sys::Arguments(argc, argv);
     try {
         return zendral::host::EjecutarVelorinSim(args, std::cout, std::cerr, zendral::WorkingDirectory());
     } catch (const std::exception& e) {

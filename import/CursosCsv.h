@@ -1,8 +1,8 @@
 #pragma once
 
+#include "BoundedRead.h"
 #include "ControlCursos.h"
 #include "Importacion.h"
-#include "LecturaAcotada.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,13 +1,13 @@
 #include "MemoriaCursos.h"
 
 #include "AtomicFile.h"
+#include "BoundedRead.h"
 #include "CarpetaZendral.h"
 #include "CodePage.h"
 #include "ControlCursos.h"
 #include "Error.h"
 #include "Importacion.h"
 #include "Informe.h"
-#include "LecturaAcotada.h"
 
 #include <map>
 #include <utility>
@@ -39,7 +39,7 @@ std::vector<Respuesta> Leer(const std::filesystem::path& workDir)
     const std::string nombre = TextoRuta(archivo);
     // A regular file only: a FIFO or a device by that name is refused without waiting.
     const auto registros =
-        csv::LeerRegistrosCsv(LeerArchivoAcotado(archivo, csv::kTamanoMaximo, nombre), nombre);
+        csv::LeerRegistrosCsv(ReadBoundedFile(archivo, csv::kTamanoMaximo, nombre), nombre);
     if (registros.empty() || registros.front().size() != 5 || registros.front()[0] != "CENTRE") {
         throw Error("El archivo " + nombre + " no empieza con la cabecera " + kCabecera);
     }

@@ -1,8 +1,8 @@
 #include "Comparacion.h"
 
-#include "Cerrojos.h"
 #include "CodePage.h"
 #include "DbfTable.h"
+#include "RunLock.h"
 
 #include <algorithm>
 #include <memory>
@@ -72,7 +72,7 @@ struct Lado
 std::unique_ptr<dbf::Table> Abrir(const std::string& nombre, const std::optional<fs::path>& carpeta)
 {
     std::error_code ec;
-    if (!carpeta || !fs::is_regular_file(BuscarArchivo(*carpeta, nombre + ".DBF"), ec)) {
+    if (!carpeta || !fs::is_regular_file(FindFile(*carpeta, nombre + ".DBF"), ec)) {
         return nullptr;
     }
     auto tabla = std::make_unique<dbf::Table>(nombre, *carpeta, nombre);

@@ -1,13 +1,13 @@
 #include "Copias.h"
 
 #include "AtomicFile.h"
+#include "BoundedRead.h"
 #include "CarpetaZendral.h"
 #include "CodePage.h"
 #include "DbfFormat.h"
 #include "Error.h"
-#include "LecturaAcotada.h"
 #include "Mdx.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,8 +32,8 @@ constexpr const char* kIndice = "MATIB.MDX";
 // reads through other handles of a file locked exclusively), a new one otherwise. -1 on failure.
 int AbrirLectura(const fs::path& archivo)
 {
-    const int prestado = cerrojos::Prestado(archivo);
-    return prestado >= 0 ? prestado : sistema::Abrir(archivo, sistema::Apertura::Lectura);
+    const int prestado = runlock::Borrow(archivo);
+    return prestado >= 0 ? prestado : sys::Open(archivo, sys::OpenMode::Read);
 }
 
 std::optional<dbf::HeaderFacts> Cabecera(const fs::path& tabla)
@@ -43,7 +43,7 @@ std::optional<dbf::HeaderFacts> Cabecera(const fs::path& tabla)
         return std::nullopt;
     }
     auto h = dbf::ReadHeaderFacts(fd);
-    sistema::Cerrar(fd);
+    sys::Close(fd);
     return h;
 }
 
@@ -57,12 +57,12 @@ std::optional<std::string> LeerArchivo(const fs::path& archivo)
     std::string datos;
     std::string buf(1 << 20, '\0');
     for (std::uint64_t pos = 0;;) {
-        const std::int64_t n = sistema::LeerEn(fd, buf.data(), buf.size(), pos);
+        const std::int64_t n = sys::ReadAt(fd, buf.data(), buf.size(), pos);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            sistema::Cerrar(fd);
+            sys::Close(fd);
             return n == 0 ? std::optional(std::move(datos)) : std::nullopt;
         }
         datos.append(buf.data(), static_cast<std::size_t>(n));
@@ -141,7 +141,7 @@ Copia Leer(const fs::path& carpeta)
     }
     std::string texto;
     try {
-        texto = LeerArchivoAcotado(desc, kMegabyte, desc.string());
+        texto = ReadBoundedFile(desc, kMegabyte, desc.string());
     } catch (const Error& e) {
         c.defecto = e.what();
         return c;
@@ -188,13 +188,13 @@ bool Iguales(const fs::path& dir, const Copia& copia)
         return false;
     }
     for (const auto& tabla : Tablas()) {
-        const bool viva = Existe(BuscarArchivo(dir, tabla + ".DBF"));
+        const bool viva = Existe(FindFile(dir, tabla + ".DBF"));
         if (viva ? !Lista(copia, tabla) : !Ausente(copia, tabla)) {
             return false;
         }
     }
     for (const auto& archivo : Archivos()) {
-        const fs::path vivo = BuscarArchivo(dir, archivo);
+        const fs::path vivo = FindFile(dir, archivo);
         const fs::path guardado = copia.carpeta / archivo;
         if (Existe(vivo) != Existe(guardado)) {
             return false;
@@ -205,7 +205,7 @@ bool Iguales(const fs::path& dir, const Copia& copia)
         }
     }
     for (const auto& archivo : Archivos()) {
-        const fs::path vivo = BuscarArchivo(dir, archivo);
+        const fs::path vivo = FindFile(dir, archivo);
         if (Existe(vivo)) {
             const auto a = LeerArchivo(vivo);
             const auto b = LeerArchivo(copia.carpeta / archivo);
@@ -222,10 +222,10 @@ void Desenlazar(const fs::path& archivo)
     if (!Existe(archivo)) {
         return;
     }
-    cerrojos::Soltar(archivo);
-    if (sistema::Borrar(archivo) != 0) {
+    runlock::Release(archivo);
+    if (sys::Remove(archivo) != 0) {
         const int err = errno;
-        cerrojos::SostenerArchivo(archivo);
+        runlock::HoldFile(archivo);
         throw Error("No se puede borrar el archivo " + archivo.string() + ": " + SystemReason(err));
     }
 }
@@ -235,12 +235,12 @@ void Desenlazar(const fs::path& archivo)
 // index yet.
 void Poner(const fs::path& origen, const fs::path& destino, bool sinIndice = false)
 {
-    ArchivoNuevo nuevo(destino);
-    int err = nuevo.CopiarDe(origen);
+    NewFile nuevo(destino);
+    int err = nuevo.CopyFrom(origen);
     if (err == 0 && sinIndice) {
         const auto h = dbf::ReadHeaderFacts(nuevo.fd());
         std::string cabecera(h ? h->headerLength : 0, '\0');
-        if (!h || sistema::LeerEn(nuevo.fd(), cabecera.data(), cabecera.size(), 0) !=
+        if (!h || sys::ReadAt(nuevo.fd(), cabecera.data(), cabecera.size(), 0) !=
                       static_cast<std::int64_t>(cabecera.size())) {
             err = EIO;
         } else {
@@ -249,15 +249,15 @@ void Poner(const fs::path& origen, const fs::path& destino, bool sinIndice = fal
         }
     }
     if (err == 0) {
-        err = nuevo.Sincronizar();
+        err = nuevo.Sync();
     }
-    if (const int e = nuevo.Cerrar(); err == 0) {
+    if (const int e = nuevo.Close(); err == 0) {
         err = e;
     }
     if (err == 0) {
-        cerrojos::Soltar(destino);
-        err = nuevo.Confirmar();
-        cerrojos::SostenerArchivo(destino);
+        runlock::Release(destino);
+        err = nuevo.Commit();
+        runlock::HoldFile(destino);
     }
     if (err != 0) {
         throw Error("No se puede restaurar el archivo " + destino.string() + ": " + SystemReason(err));
@@ -274,12 +274,12 @@ void Aplicar(const fs::path& dir, const Copia& copia)
             continue;
         }
         const std::string tabla = Tabla(archivo);
-        const fs::path destino = BuscarArchivo(dir, archivo);
+        const fs::path destino = FindFile(dir, archivo);
         const fs::path origen = copia.carpeta / archivo;
         if (Ausente(copia, tabla)) {
             Desenlazar(destino);
             if (tabla == "MATIB") {
-                Desenlazar(BuscarArchivo(dir, kIndice));
+                Desenlazar(FindFile(dir, kIndice));
             }
             continue;
         }
@@ -292,7 +292,7 @@ void Aplicar(const fs::path& dir, const Copia& copia)
         }
         const auto h = Cabecera(origen);
         const bool conIndice = h && h->indexFlag;
-        const fs::path indice = BuscarArchivo(dir, kIndice);
+        const fs::path indice = FindFile(dir, kIndice);
         Poner(origen, destino, conIndice);
         if (!conIndice) {
             Desenlazar(indice);
@@ -301,24 +301,23 @@ void Aplicar(const fs::path& dir, const Copia& copia)
         Poner(copia.carpeta / kIndice, indice);
         // The index is MATIB's own now: the header announces it again, as in the copy.
         const auto cabecera = LeerArchivo(origen);
-        const int prestado = cerrojos::Prestado(destino);
-        const int fd =
-            prestado >= 0 ? prestado : sistema::Abrir(destino, sistema::Apertura::LecturaEscritura);
+        const int prestado = runlock::Borrow(destino);
+        const int fd = prestado >= 0 ? prestado : sys::Open(destino, sys::OpenMode::ReadWrite);
         int err = fd < 0 || !cabecera ? (errno != 0 ? errno : EIO) : 0;
         if (err == 0) {
             err = dbf::WriteAt(fd, 0, cabecera->data(), std::min(cabecera->size(), h->headerLength));
-            if (err == 0 && sistema::SincronizarDatos(fd) != 0) {
+            if (err == 0 && sys::SyncData(fd) != 0) {
                 err = errno;
             }
         }
         if (fd >= 0) {
-            sistema::Cerrar(fd);
+            sys::Close(fd);
         }
         if (err != 0) {
             throw Error("No se puede restaurar el índice de la tabla MATIB: " + SystemReason(err));
         }
     }
-    sistema::SincronizarDirectorio(dir);
+    sys::SyncDirectory(dir);
 }
 
 struct MarcaLeida
@@ -336,7 +335,7 @@ std::optional<MarcaLeida> LeerMarca(const fs::path& dir)
     }
     MarcaLeida m;
     try {
-        for (const auto& [clave, valor] : Claves(LeerArchivoAcotado(marca, kMegabyte, marca.string()))) {
+        for (const auto& [clave, valor] : Claves(ReadBoundedFile(marca, kMegabyte, marca.string()))) {
             if (clave == "proceso") {
                 m.proceso = valor;
             } else if (clave == "inicio") {
@@ -354,7 +353,7 @@ std::optional<MarcaLeida> LeerMarca(const fs::path& dir)
 std::optional<MarcaLeida> MarcaSinRun(const fs::path& dir)
 {
     auto m = LeerMarca(dir);
-    if (m && cerrojos::RunEnCurso(dir, ArchivoRun(dir))) {
+    if (m && runlock::RunInProgress(dir, ArchivoRun(dir))) {
         return std::nullopt;
     }
     return m;
@@ -463,7 +462,7 @@ void Comprobar(const Copia& copia)
         if (tipo != fs::file_type::regular) {
             throw fallo("no es un archivo normal");
         }
-        const int fd = sistema::Abrir(p, sistema::Apertura::Lectura);
+        const int fd = sys::Open(p, sys::OpenMode::Read);
         if (fd < 0) {
             throw fallo("no se puede leer: " + SystemReason(errno));
         }
@@ -471,10 +470,10 @@ void Comprobar(const Copia& copia)
         try {
             c = dbf::ReadContents(fd, tabla);
         } catch (const Error& e) {
-            sistema::Cerrar(fd);
+            sys::Close(fd);
             throw fallo(std::string("no es una tabla legible: ") + e.what());
         }
-        sistema::Cerrar(fd);
+        sys::Close(fd);
         if (c.RecordCount() != registros) {
             throw fallo("tiene " + std::to_string(c.RecordCount()) + " registros y la copia dice " +
                         std::to_string(registros));
@@ -487,7 +486,7 @@ void Comprobar(const Copia& copia)
             throw Error(inicio + "falta el índice " + kIndice + " que anuncia la tabla MATIB");
         }
         try {
-            const std::string bytes = LeerArchivoAcotado(indice, 2048 * kMegabyte, indice.string());
+            const std::string bytes = ReadBoundedFile(indice, 2048 * kMegabyte, indice.string());
             dbf::mdx::ReadTags(bytes, c.fields);
             // The index names its table in its header.
             if (bytes.size() < 20 || std::string(bytes.data() + 4, 16).substr(0, 5) != "MATIB" ||
@@ -513,16 +512,16 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
                      SystemReason(err));
     };
     for (const fs::path& p : {CarpetaZendral(dir), CarpetaCopias(dir)}) {
-        if (sistema::CrearDirectorio(p) != 0) {
+        if (sys::MakeDirectory(p) != 0) {
             throw fallo(p, errno);
         }
     }
-    const std::tm ahora = sistema::HoraLocal(std::time(nullptr));
+    const std::tm ahora = sys::LocalTime(std::time(nullptr));
     const std::string nombre = NombreLibre(dir, ahora);
     std::error_code ec;
     // Made under a name the listing skips and renamed when complete: a copy that is listed is whole.
     const fs::path parcial = CarpetaCopias(dir) / (nombre + kParcial);
-    if (sistema::CrearDirectorio(parcial) != 0) {
+    if (sys::MakeDirectory(parcial) != 0) {
         throw fallo(parcial, errno);
     }
 
@@ -535,7 +534,7 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
     std::string desc = "fecha=" + copia.fecha + "\nmotivo=" + motivo + "\ndocumento=" + documento + "\n";
     try {
         for (const auto& archivo : Archivos()) {
-            const fs::path origen = BuscarArchivo(dir, archivo);
+            const fs::path origen = FindFile(dir, archivo);
             if (!Existe(origen)) {
                 if (EsTabla(archivo)) {
                     copia.ausentes.push_back(Tabla(archivo));
@@ -543,17 +542,17 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
                 }
                 continue;
             }
-            ArchivoNuevo nuevo(parcial / archivo);
-            int err = nuevo.CopiarDe(origen);
+            NewFile nuevo(parcial / archivo);
+            int err = nuevo.CopyFrom(origen);
             if (err == 0) {
-                err = nuevo.Sincronizar();
+                err = nuevo.Sync();
             }
-            if (const int e = nuevo.Cerrar(); err == 0) {
+            if (const int e = nuevo.Close(); err == 0) {
                 err = e;
             }
             if (err == 0) {
                 // The folder is synced once, before it is renamed into the listing.
-                err = nuevo.Confirmar(false);
+                err = nuevo.Commit(false);
             }
             if (err != 0) {
                 throw Error("No se puede copiar el archivo " + origen.string() + " en " +
@@ -568,15 +567,15 @@ Copia Guardar(const fs::path& dir, const std::string& motivo, const std::string&
             }
         }
         WriteFileAtomically(parcial / kDescripcion, desc);
-        sistema::SincronizarDirectorio(parcial);
-        if (sistema::Reemplazar(parcial, copia.carpeta) != 0) {
+        sys::SyncDirectory(parcial);
+        if (sys::Replace(parcial, copia.carpeta) != 0) {
             throw fallo(copia.carpeta, errno);
         }
     } catch (...) {
         fs::remove_all(parcial, ec);
         throw;
     }
-    sistema::SincronizarDirectorio(CarpetaCopias(dir));
+    sys::SyncDirectory(CarpetaCopias(dir));
     if (podar) {
         Podar(dir);
     }
@@ -587,7 +586,7 @@ void Podar(const fs::path& dir)
 {
     const auto copias = Listar(dir);
     const auto marca = LeerMarca(dir);
-    const long hoy = Dia(Fecha(sistema::HoraLocal(std::time(nullptr)), "%Y%m%d"));
+    const long hoy = Dia(Fecha(sys::LocalTime(std::time(nullptr)), "%Y%m%d"));
     std::set<long> dias;
     std::error_code ec;
     for (std::size_t i = 0; i < copias.size(); ++i) {
@@ -608,9 +607,9 @@ void LimpiarRestos(const fs::path& dir) noexcept
 {
     std::vector<std::string> bases = Archivos();
     bases.push_back("zendral-prueba");
-    BorrarHuerfanos(dir, bases);
-    BorrarHuerfanos(CarpetaZendral(dir));
-    BorrarHuerfanos(CarpetaZendral(dir) / "informes");
+    RemoveOrphans(dir, bases);
+    RemoveOrphans(CarpetaZendral(dir));
+    RemoveOrphans(CarpetaZendral(dir) / "informes");
     // Copies a killed run left unfinished.
     std::error_code ec;
     for (auto it = fs::directory_iterator(CarpetaCopias(dir), ec); !ec && it != fs::directory_iterator();
@@ -626,8 +625,8 @@ void LimpiarRestos(const fs::path& dir) noexcept
 Marca::Marca(const fs::path& dir, const std::string& proceso, const std::string& documento,
              const std::string& copia)
 {
-    const std::tm ahora = sistema::HoraLocal(std::time(nullptr));
-    if (sistema::CrearDirectorio(CarpetaZendral(dir)) != 0) {
+    const std::tm ahora = sys::LocalTime(std::time(nullptr));
+    if (sys::MakeDirectory(CarpetaZendral(dir)) != 0) {
         throw Error("No se puede crear la carpeta " + CarpetaZendral(dir).string() + ": " +
                     SystemReason(errno));
     }
@@ -640,8 +639,8 @@ Marca::~Marca()
 {
     // Once more if the first removal fails: a marker left behind would tell of a run that did
     // not end.
-    if (!m_conservar && sistema::Borrar(m_archivo) != 0) {
-        sistema::Borrar(m_archivo);
+    if (!m_conservar && sys::Remove(m_archivo) != 0) {
+        sys::Remove(m_archivo);
     }
 }
 
@@ -671,7 +670,7 @@ GuardaImportacion::~GuardaImportacion() = default;
 
 std::string GuardaImportacion::Deshacer() noexcept
 {
-    if (!cerrojos::HuboCambios()) {
+    if (!runlock::AnyReleased()) {
         return {};
     }
     try {
@@ -712,7 +711,7 @@ Copia Elegir(const fs::path& dir, const std::string& nombre)
 
 Copia Restaurar(const fs::path& dir, const std::string& nombre)
 {
-    CerrojoRun cerrojo(dir, Archivos(), true, ArchivoRun(dir));
+    RunLock cerrojo(dir, Archivos(), true, ArchivoRun(dir));
     LimpiarRestos(dir);
     const Copia elegida = Elegir(dir, nombre);
     Comprobar(elegida);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Cerrojos.h"
+#include "RunLock.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -58,7 +58,7 @@ void Comprobar(const Copia& copia);
 
 // Keeps the tables (and MATIB.MDX) as they are now in a new copy described by `motivo` and
 // `documento`, with the tables that do not exist recorded as absent. When they are byte for byte
-// the newest copy's, that copy is returned instead of a new one. Call it under a CerrojoRun on
+// the newest copy's, that copy is returned instead of a new one. Call it under a RunLock on
 // `dir`. Prunes the copies unless `podar` is false. Throws Error when the copy cannot be made.
 Copia Guardar(const std::filesystem::path& dir, const std::string& motivo, const std::string& documento,
               bool podar = true);
@@ -68,7 +68,7 @@ Copia Guardar(const std::filesystem::path& dir, const std::string& motivo, const
 void Podar(const std::filesystem::path& dir);
 
 // Removes what killed or failed runs left: our temporary files beside the tables and in
-// zendral/, and unfinished copies. Only under the run's lock (CerrojoRun with ArchivoRun), so that
+// zendral/, and unfinished copies. Only under the run's lock (RunLock with ArchivoRun), so that
 // no live run's files go. Best effort: never throws.
 void LimpiarRestos(const std::filesystem::path& dir) noexcept;
 
@@ -118,7 +118,7 @@ public:
 
 private:
     std::filesystem::path m_dir;
-    CerrojoRun m_cerrojo;
+    RunLock m_cerrojo;
     Copia m_copia;
     std::optional<Marca> m_marca;
 };

@@ -3,7 +3,7 @@
 #include "AtomicFile.h"
 #include "CarpetaZendral.h"
 #include "Error.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -97,7 +97,7 @@ std::string Informe::Texto(const std::tm& fecha) const
 fs::path EscribirInforme(const fs::path& workDir, const Informe& informe, std::time_t ahora)
 {
     const fs::path carpeta = CrearCarpetaPropia(workDir, "informes");
-    const std::tm fecha = sistema::HoraLocal(ahora);
+    const std::tm fecha = sys::LocalTime(ahora);
     const std::string sello = std::to_string(fecha.tm_year + 1900) + Dos(fecha.tm_mon + 1) +
                               Dos(fecha.tm_mday) + "-" + Dos(fecha.tm_hour) + Dos(fecha.tm_min) +
                               Dos(fecha.tm_sec);
@@ -126,7 +126,7 @@ fs::path EscribirInforme(const fs::path& workDir, const Informe& informe, std::t
     std::sort(informes.begin(), informes.end());
     for (std::size_t i = 0; i + kInformesGuardados < informes.size(); ++i) {
         // A report that cannot be deleted only means one more is kept.
-        sistema::Borrar(informes[i].second);
+        sys::Remove(informes[i].second);
     }
     return archivo;
 }

@@ -3,7 +3,7 @@
 // flushed), just before its N-th call that changes a file. With N = 0 it runs to the end and
 // prints "llamadas=K" on standard error, K being how many such calls the run made.
 #include "Cli.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,14 +31,14 @@ int Contar(const char* llamada, const std::filesystem::path& /*archivo*/)
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args = zendral::sistema::Argumentos(argc, argv);
+    std::vector<std::string> args = zendral::sys::Arguments(argc, argv);
     if (args.empty()) {
         std::cerr << "Uso: zendral_corte N ARGUMENTOS…\n";
         return 2;
     }
     g_corte = std::atol(args.front().c_str());
     args.erase(args.begin());
-    zendral::sistema::FijarCorte(&Contar);
+    zendral::sys::SetFaultHook(&Contar);
     const int codigo = zendral::cli::RunCli(args, std::cout, std::cerr);
     std::cerr << "llamadas=" << g_llamadas << "\n";
     return codigo;

@@ -6,11 +6,11 @@
 // temporary file; the copies never change.
 #include "Corte.h"
 
-#include "Cerrojos.h"
 #include "Cli.h"
 #include "Copias.h"
 #include "DbfTable.h"
 #include "ExternalTool.h"
+#include "RunLock.h"
 #include "TempDir.h"
 
 #include <algorithm>
@@ -409,7 +409,7 @@ TEST_F(CorteTest, TwoImportsStartedTogetherTakeTurns)
         for (const auto& s : salidas) {
             bien += s.ok;
             if (!s.ok) {
-                EXPECT_NE(s.Text().find(kOtroRun), std::string::npos) << s.Text();
+                EXPECT_NE(s.Text().find(kOtherRun), std::string::npos) << s.Text();
             }
         }
         EXPECT_GE(bien, 1);

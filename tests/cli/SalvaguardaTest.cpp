@@ -3,14 +3,14 @@
 // links; and the way back (copias, restaurar) from the command line.
 #include "AtomicFile.h"
 #include "CarpetaZendral.h"
-#include "Cerrojos.h"
 #include "Cli.h"
 #include "Copias.h"
 #include "Corte.h"
 #include "DbfTable.h"
 #include "EjecutarCli.h"
 #include "Error.h"
-#include "Sistema.h"
+#include "RunLock.h"
+#include "System.h"
 #include "Tablas.h"
 #include "TempDir.h"
 #include "Velorin.h"
@@ -106,11 +106,11 @@ TEST_F(SalvaguardaTest, HeldTableStopsTheRunBeforeAnythingChanges)
     // Another program's lock, taken through an open of its own (a lock of this process through
     // another descriptor conflicts like one of another process).
     for (const char* archivo : {"PROFT.DBF", "MATIB.MDX", "DIASHORAST.DBF"}) {
-        const int fd = sistema::Abrir(work / archivo, sistema::Apertura::LecturaEscritura);
+        const int fd = sys::Open(work / archivo, sys::OpenMode::ReadWrite);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(sistema::Bloquear(fd, false), 0);
+        ASSERT_EQ(sys::Lock(fd, false), 0);
         const auto s = Importar(kSamples / "centre.xml", {"--sin-lineas"});
-        sistema::Cerrar(fd);
+        sys::Close(fd);
         EXPECT_EQ(s.codigo, 1);
         const std::string nombre(archivo);
         const std::string esperado =
@@ -127,10 +127,10 @@ TEST_F(SalvaguardaTest, HeldTableStopsTheRunBeforeAnythingChanges)
     host::GenerarSoluc(work, {});
     const fs::path saga = dir / "saga";
     fs::create_directory(saga);
-    const int fd = sistema::Abrir(work / "DIASHORAST.DBF", sistema::Apertura::LecturaEscritura);
-    ASSERT_EQ(sistema::Bloquear(fd, true), 0);
+    const int fd = sys::Open(work / "DIASHORAST.DBF", sys::OpenMode::ReadWrite);
+    ASSERT_EQ(sys::Lock(fd, true), 0);
     auto s = Ejecutar({"importar", saga.string(), "--dir", work.string()});
-    sistema::Cerrar(fd);
+    sys::Close(fd);
     EXPECT_EQ(s.codigo, 1);
     EXPECT_EQ(s.err, "La tabla DIASHORAST está en uso por otro programa\n");
     EXPECT_TRUE(fs::is_empty(saga));
@@ -143,7 +143,7 @@ TEST_F(SalvaguardaTest, FlockLocksAreHonoured)
 {
     ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
     const Conjunto antes = Archivos(work);
-    const int fd = sistema::Abrir(work / "AULAT.DBF", sistema::Apertura::Lectura);
+    const int fd = sys::Open(work / "AULAT.DBF", sys::OpenMode::Read);
     ASSERT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
     const auto s = Importar(kSamples / "centre.xml");
     EXPECT_EQ(s.codigo, 1);
@@ -154,12 +154,12 @@ TEST_F(SalvaguardaTest, FlockLocksAreHonoured)
     EXPECT_THROW(t.Open(true), Error);
     ::flock(fd, LOCK_UN);
     t.Open(true);
-    const int otro = sistema::Abrir(work / "AULAT.DBF", sistema::Apertura::Lectura);
+    const int otro = sys::Open(work / "AULAT.DBF", sys::OpenMode::Read);
     EXPECT_NE(::flock(otro, LOCK_SH | LOCK_NB), 0);
     t.Close();
     EXPECT_EQ(::flock(otro, LOCK_SH | LOCK_NB), 0);
-    sistema::Cerrar(otro);
-    sistema::Cerrar(fd);
+    sys::Close(otro);
+    sys::Close(fd);
 }
 #endif
 
@@ -383,25 +383,25 @@ TEST_F(SalvaguardaTest, AnotherLiveRunIsWaitedForAndItsFilesAreLeftAlone)
     {
         // Another run: its lock (a lock of this process through another open conflicts like one
         // of another process), its marker and a temporary file it is writing.
-        const int fd = sistema::Abrir(ArchivoRun(work), sistema::Apertura::LecturaEscritura);
+        const int fd = sys::Open(ArchivoRun(work), sys::OpenMode::ReadWrite);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(sistema::Bloquear(fd, true), 0);
+        ASSERT_EQ(sys::Lock(fd, true), 0);
         copias::Marca marca(work, "importación", "otro.xml", "");
-        ArchivoNuevo suyo(work / "PROFT.DBF");
+        NewFile suyo(work / "PROFT.DBF");
         const auto s = Importar(kSamples / "centre.xml", {"--sin-lineas"});
         EXPECT_EQ(s.codigo, 1);
-        EXPECT_NE(s.err.find(kOtroRun + work.string() + ": espere a que termine"), std::string::npos)
+        EXPECT_NE(s.err.find(kOtherRun + work.string() + ": espere a que termine"), std::string::npos)
             << s.err;
         EXPECT_EQ(s.err.find("no terminó"), std::string::npos) << s.err;
         EXPECT_FALSE(copias::AvisoInterrumpido(work));
         copias::LimpiarRestos(work);
-        EXPECT_TRUE(fs::exists(suyo.Temporal()));
+        EXPECT_TRUE(fs::exists(suyo.temporary()));
         EXPECT_EQ(Ejecutar({"restaurar", "--dir", work.string()}).codigo, 1);
-        sistema::Cerrar(fd);
+        sys::Close(fd);
         marca.Conservar();
         // Gone without a word (killed): its files are leftovers now.
-        sistema::Cerrar(suyo.Entregar());
-        const fs::path temporal = suyo.Temporal();
+        sys::Close(suyo.Detach());
+        const fs::path temporal = suyo.temporary();
         EXPECT_TRUE(copias::AvisoInterrumpido(work));
         ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
         EXPECT_FALSE(fs::exists(temporal));
@@ -422,10 +422,10 @@ TEST_F(SalvaguardaTest, NextRunsRemoveWhatKilledOnesLeft)
     const fs::path informe = dir.write("VTEMP/zendral/informes/informe.txt.12345678.tmp", "Importación");
     const fs::path tabla = dir.write("VTEMP/MATIB.MDX.9abcdef0.tmp", "");
     // A file another export is writing right now is no leftover.
-    ArchivoNuevo vivo(saga / "SolucioHorari.xml");
+    NewFile vivo(saga / "SolucioHorari.xml");
     ASSERT_EQ(Ejecutar({"importar", saga.string(), "--dir", work.string()}).codigo, 0);
     EXPECT_FALSE(fs::exists(documento));
-    EXPECT_TRUE(fs::exists(vivo.Temporal()));
+    EXPECT_TRUE(fs::exists(vivo.temporary()));
     ASSERT_EQ(Importar(kSamples / "centre.xml").codigo, 0);
     EXPECT_FALSE(fs::exists(informe));
     EXPECT_FALSE(fs::exists(tabla));

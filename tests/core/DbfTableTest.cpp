@@ -4,7 +4,7 @@
 #include "DbfRead.h"
 #include "Error.h"
 #include "ExternalTool.h"
-#include "Sistema.h"
+#include "System.h"
 #include "TempDir.h"
 
 #include <bit>
@@ -47,7 +47,7 @@ std::string Le(std::uint64_t v, int size)
 std::string Today()
 {
     const std::time_t now = std::time(nullptr);
-    const std::tm t = sistema::HoraLocal(now);
+    const std::tm t = sys::LocalTime(now);
     return {static_cast<char>(t.tm_year), static_cast<char>(t.tm_mon + 1), static_cast<char>(t.tm_mday)};
 }
 
@@ -663,7 +663,7 @@ std::uint32_t HeaderCount(const std::filesystem::path& table)
 std::uint64_t WriteCalls()
 {
 #ifdef _WIN32
-    return sistema::LlamadasEscritura();
+    return sys::WriteCalls();
 #endif
     std::ifstream io("/proc/self/io");
     std::string key;

@@ -10,7 +10,7 @@
 #include "ExternalTool.h"
 #include "Mensajes.h"
 #include "ScriptedPrompter.h"
-#include "Sistema.h"
+#include "System.h"
 #include "Tablas.h"
 #include "TempDir.h"
 
@@ -742,7 +742,7 @@ TEST_F(ImportacionTest, UndefinedCodePointsAndControlCharactersAreStoredAsQuesti
 
 // ---- Passing holds on a new file (Windows) --------------------------------------------------
 
-// Holds, from a helper process ("hold-file", SistemaTest.cpp), the new file a run is about to put
+// Holds, from a helper process ("hold-file", SystemTest.cpp), the new file a run is about to put
 // in place of `tabla`, just before the rename: as a scanner or the indexer opens a freshly
 // written file. The new file is the one beside the table whose name holds the table's.
 struct Retener
@@ -812,7 +812,7 @@ TEST_F(ImportacionTest, NewTableHeldByAnotherProgramIsWaitedOutOrRefused)
         const bool nuevo = ms == 300;
         Retener r{work, "ASIGNOMT.DBF", ms, dir / ("listo-" + std::to_string(ms)), {}, nullptr};
         g_retener = &r;
-        sistema::FijarCorte(&RetenerAlReemplazar);
+        sys::SetFaultHook(&RetenerAlReemplazar);
         prompter.dialogos = {Mostrar{{{"ESO", "1"}, {"ESO", "2"}}, Mostrar::Fin::Aceptar}};
         std::string error;
         const auto desde = std::chrono::steady_clock::now();
@@ -825,7 +825,7 @@ TEST_F(ImportacionTest, NewTableHeldByAnotherProgramIsWaitedOutOrRefused)
         }
         const double segundos =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - desde).count();
-        sistema::FijarCorte(nullptr);
+        sys::SetFaultHook(nullptr);
         g_retener = nullptr;
         EXPECT_TRUE(r.proceso) << "the run renamed no new ASIGNOMT.DBF";
 #ifdef _WIN32
@@ -839,7 +839,7 @@ TEST_F(ImportacionTest, NewTableHeldByAnotherProgramIsWaitedOutOrRefused)
             // The helper still holds its file: a later run must not find that name.
             r.proceso.reset();
             if (!r.retenido.empty()) {
-                sistema::Borrar(r.retenido);
+                sys::Remove(r.retenido);
             }
             continue;
         }

@@ -8,7 +8,7 @@
 #include "Importacion.h"
 #include "MdxRead.h"
 #include "ScriptedPrompter.h"
-#include "Sistema.h"
+#include "System.h"
 #include "Tablas.h"
 #include "TempDir.h"
 #include "XBaseRead.h"
@@ -51,7 +51,7 @@ std::string Hex(std::string_view listing)
 std::string Today()
 {
     const std::time_t now = std::time(nullptr);
-    const std::tm t = sistema::HoraLocal(now);
+    const std::tm t = sys::LocalTime(now);
     return {static_cast<char>(t.tm_year), static_cast<char>(t.tm_mon + 1), static_cast<char>(t.tm_mday)};
 }
 

@@ -1,10 +1,10 @@
 #include "XmlDocument.h"
 
+#include "BoundedRead.h"
 #include "CodePage.h"
 #include "Corte.h"
 #include "Error.h"
 #include "ExternalTool.h"
-#include "LecturaAcotada.h"
 #include "TempDir.h"
 
 #include <cerrno>
@@ -390,7 +390,7 @@ TEST(XmlDocumentTest, FilesThatAreNotRegularAreRefusedWithoutWaiting)
 #ifdef _WIN32
     // Named by no status: the open itself tells it is no disk file.
     try {
-        LeerArchivoAcotado("NUL", kMegabyte, "NUL");
+        ReadBoundedFile("NUL", kMegabyte, "NUL");
         ADD_FAILURE() << "NUL read";
     } catch (const Error& e) {
         EXPECT_EQ(std::string(e.what()), "No se puede leer el archivo NUL: no es un archivo normal");

@@ -8,7 +8,7 @@
 #include "Corte.h"
 #include "Cursos.h"
 #include "MainForm.h"
-#include "Sistema.h"
+#include "System.h"
 #include "VentanaComprobacion.h"
 
 #include <QAction>
@@ -248,11 +248,11 @@ void RestaurarTest::errorOfreceVolver()
 
     // An error before anything changed (a held table) asks nothing.
     b.prompter.vistos.clear();
-    const int fd = sistema::Abrir(b.work / "AULAT.DBF", sistema::Apertura::LecturaEscritura);
-    QCOMPARE(sistema::Bloquear(fd, false), 0);
+    const int fd = sys::Open(b.work / "AULAT.DBF", sys::OpenMode::ReadWrite);
+    QCOMPARE(sys::Lock(fd, false), 0);
     b.prompter.respuestas = {ElegirArchivo(b.centro), Pulsar()};
     f.BExportarClick();
-    sistema::Cerrar(fd);
+    sys::Close(fd);
     QCOMPARE(b.prompter.vistos.size(), 2);
     QCOMPARE(b.prompter.vistos[1], QStringLiteral("Zendral|La tabla AULAT está en uso por otro programa"));
 }

@@ -1,7 +1,7 @@
 #include "Corte.h"
 
 #include "CodePage.h"
-#include "Sistema.h"
+#include "System.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -54,10 +54,10 @@ int Cortar(const char* llamada, const std::filesystem::path& archivo)
 FalloInyectado::FalloInyectado(int err, std::vector<std::string> llamadas, long desde, long veces)
 {
     g_estado = Estado{err, std::move(llamadas), desde, veces, {}, 0, 0};
-    sistema::FijarCorte(&Cortar);
+    sys::SetFaultHook(&Cortar);
 }
 
-FalloInyectado::~FalloInyectado() { sistema::FijarCorte(nullptr); }
+FalloInyectado::~FalloInyectado() { sys::SetFaultHook(nullptr); }
 
 void FalloInyectado::SoloPara(const std::filesystem::path& archivo) { g_estado.archivo = archivo; }
 

@@ -1,10 +1,10 @@
-#include "Sistema.h"
+#include "System.h"
 
-#include "Cerrojos.h"
 #include "Corte.h"
 #include "Error.h"
 #include "ExternalTool.h"
 #include "IniFile.h"
+#include "RunLock.h"
 #include "TempDir.h"
 #include "WorkDir.h"
 
@@ -24,16 +24,16 @@
 #include <unistd.h>
 #endif
 
-namespace zendral::sistema
+namespace zendral::sys
 {
 namespace
 {
 
 namespace fs = std::filesystem;
 
-TEST(SistemaTest, ExecutableFolderHoldsThisTestProgram)
+TEST(SystemTest, ExecutableFolderHoldsThisTestProgram)
 {
-    const fs::path carpeta = CarpetaEjecutable();
+    const fs::path carpeta = ExecutableFolder();
     ASSERT_TRUE(carpeta.is_absolute()) << carpeta;
 #ifdef _WIN32
     EXPECT_TRUE(fs::is_regular_file(carpeta / "core_tests.exe")) << carpeta;
@@ -43,7 +43,7 @@ TEST(SistemaTest, ExecutableFolderHoldsThisTestProgram)
 }
 
 // $ZENDRAL_DIR wins over the fixed folder; an empty one counts as unset.
-TEST(SistemaTest, WorkingDirectoryIsTheChosenOneOrVelorinsFixedFolder)
+TEST(SystemTest, WorkingDirectoryIsTheChosenOneOrVelorinsFixedFolder)
 {
     EXPECT_EQ(ResolveWorkingDirectory("/datos/vtemp", "/prefijo", "/home/ana"), fs::path("/datos/vtemp"));
 #ifdef _WIN32
@@ -61,20 +61,20 @@ TEST(SistemaTest, WorkingDirectoryIsTheChosenOneOrVelorinsFixedFolder)
 }
 
 // A name outside the ANSI code page of Windows (€ beside à) comes through UTF-8 whole.
-TEST(SistemaTest, PathsFromUtf8KeepEveryCharacter)
+TEST(SystemTest, PathsFromUtf8KeepEveryCharacter)
 {
     test::TempDir dir;
-    const fs::path carpeta = dir.path() / RutaUtf8("Dàdes €");
+    const fs::path carpeta = dir.path() / PathFromUtf8("Dàdes €");
     ASSERT_TRUE(fs::create_directory(carpeta));
     dir.write("Dàdes €/centre €.xml", "<CENTRE/>");
-    EXPECT_EQ(test::ReadFile(carpeta / RutaUtf8("centre €.xml")), "<CENTRE/>");
+    EXPECT_EQ(test::ReadFile(carpeta / PathFromUtf8("centre €.xml")), "<CENTRE/>");
     EXPECT_TRUE(carpeta.filename().u8string() == u8"Dàdes €");
 }
 
 std::string ErrorDeRun(const fs::path& dir, bool escribe)
 {
     try {
-        const CerrojoRun run(dir, {"PROFT.DBF"}, escribe);
+        const RunLock run(dir, {"PROFT.DBF"}, escribe);
     } catch (const Error& e) {
         return e.what();
     }
@@ -85,23 +85,23 @@ std::string ErrorDeRun(const fs::path& dir, bool escribe)
 // program that opened a table without sharing deletion (the default there) keeps a run that would
 // replace it from starting: the rename would fail half-way through the run. Reading it is fine.
 // (A hold that ends within about two seconds is waited out: see PassingHoldIsWaitedOut.)
-TEST(SistemaTest, OpenThatForbidsReplacingATableStopsARunBeforeItStarts)
+TEST(SystemTest, OpenThatForbidsReplacingATableStopsARunBeforeItStarts)
 {
     test::TempDir dir;
     const fs::path tabla = dir.write("PROFT.DBF", "tabla");
-    const int fd = Abrir(tabla, Apertura::LecturaEscritura);
+    const int fd = Open(tabla, OpenMode::ReadWrite);
     ASSERT_GE(fd, 0);
-    EXPECT_FALSE(ReemplazoImpedido(tabla));
-    Cerrar(fd);
+    EXPECT_FALSE(ReplaceBlocked(tabla));
+    Close(fd);
 #ifdef _WIN32
     const HANDLE h = CreateFileW(tabla.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(ReemplazoImpedido(tabla));
+    EXPECT_TRUE(ReplaceBlocked(tabla));
     EXPECT_EQ(ErrorDeRun(dir.path(), true), "La tabla PROFT está en uso por otro programa");
     EXPECT_EQ(ErrorDeRun(dir.path(), false), "");
     CloseHandle(h);
-    EXPECT_FALSE(ReemplazoImpedido(tabla));
+    EXPECT_FALSE(ReplaceBlocked(tabla));
 #endif
     EXPECT_EQ(ErrorDeRun(dir.path(), true), "");
     EXPECT_EQ(test::ReadFile(tabla), "tabla");
@@ -174,7 +174,7 @@ double Segundos(std::chrono::steady_clock::time_point desde)
 
 // A scanner or the indexer opening a freshly written file for a moment does not make opening,
 // replacing or deleting it fail: the call waits the hold out.
-TEST(SistemaTest, PassingHoldIsWaitedOut)
+TEST(SystemTest, PassingHoldIsWaitedOut)
 {
     test::TempDir dir;
     for (const char* modo : {"nada", "sin-borrado"}) {
@@ -184,27 +184,27 @@ TEST(SistemaTest, PassingHoldIsWaitedOut)
         if (std::string(modo) == "nada") {
             // Opening: refused while the hold shares nothing.
             Retencion r(nuevo, modo, 300);
-            const int fd = Abrir(nuevo, Apertura::LecturaEscritura);
+            const int fd = Open(nuevo, OpenMode::ReadWrite);
             EXPECT_GE(fd, 0) << errno;
-            Cerrar(fd);
+            Close(fd);
         }
         {
             // Replacing with a held file.
             Retencion r(nuevo, modo, 300);
-            EXPECT_EQ(Reemplazar(nuevo, tabla), 0) << errno;
+            EXPECT_EQ(Replace(nuevo, tabla), 0) << errno;
             EXPECT_EQ(test::ReadFile(tabla), "nuevo");
         }
         {
             // Replacing a held file.
             dir.write("NUEVO.DBF", "otro");
             Retencion r(tabla, modo, 300);
-            EXPECT_FALSE(ReemplazoImpedido(tabla));
-            EXPECT_EQ(Reemplazar(nuevo, tabla), 0) << errno;
+            EXPECT_FALSE(ReplaceBlocked(tabla));
+            EXPECT_EQ(Replace(nuevo, tabla), 0) << errno;
             EXPECT_EQ(test::ReadFile(tabla), "otro");
         }
         {
             Retencion r(tabla, modo, 300);
-            EXPECT_EQ(Borrar(tabla), 0) << errno;
+            EXPECT_EQ(Remove(tabla), 0) << errno;
             EXPECT_FALSE(fs::exists(tabla));
         }
     }
@@ -212,7 +212,7 @@ TEST(SistemaTest, PassingHoldIsWaitedOut)
 
 // A hold that lasts is refused after about two seconds, as a file in use, with nothing changed.
 // On Linux an open holds nothing back.
-TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
+TEST(SystemTest, LastingHoldIsRefusedWithNothingChanged)
 {
     test::TempDir dir;
     const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
@@ -220,7 +220,7 @@ TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
     {
         Retencion r(nuevo, "nada", 10000);
         auto desde = std::chrono::steady_clock::now();
-        const int fd = Abrir(nuevo, Apertura::LecturaEscritura);
+        const int fd = Open(nuevo, OpenMode::ReadWrite);
 #ifdef _WIN32
         EXPECT_EQ(fd, -1);
         EXPECT_EQ(errno, EAGAIN);
@@ -231,14 +231,14 @@ TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
         EXPECT_LT(Segundos(desde), 1.0);
 #endif
         if (fd >= 0) {
-            Cerrar(fd);
+            Close(fd);
         }
 #ifdef _WIN32
         desde = std::chrono::steady_clock::now();
-        EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
+        EXPECT_EQ(Replace(nuevo, tabla), -1);
         EXPECT_EQ(errno, EAGAIN);
         EXPECT_GT(Segundos(desde), 1.5);
-        EXPECT_EQ(Borrar(nuevo), -1);
+        EXPECT_EQ(Remove(nuevo), -1);
         EXPECT_EQ(errno, EAGAIN);
         EXPECT_EQ(test::ReadFile(tabla), "tabla");
 #endif
@@ -249,16 +249,16 @@ TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
         // file in use all the same.
         Retencion r(tabla, "sin-borrado", 10000);
 #ifdef _WIN32
-        EXPECT_TRUE(ReemplazoImpedido(tabla));
-        EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
+        EXPECT_TRUE(ReplaceBlocked(tabla));
+        EXPECT_EQ(Replace(nuevo, tabla), -1);
         EXPECT_EQ(errno, EAGAIN);
-        EXPECT_EQ(Borrar(tabla), -1);
+        EXPECT_EQ(Remove(tabla), -1);
         EXPECT_EQ(errno, EAGAIN);
         EXPECT_EQ(test::ReadFile(tabla), "tabla");
         EXPECT_EQ(test::ReadFile(nuevo), "nuevo");
 #else
-        EXPECT_FALSE(ReemplazoImpedido(tabla));
-        EXPECT_EQ(Reemplazar(nuevo, tabla), 0);
+        EXPECT_FALSE(ReplaceBlocked(tabla));
+        EXPECT_EQ(Replace(nuevo, tabla), 0);
         EXPECT_EQ(test::ReadFile(tabla), "nuevo");
 #endif
     }
@@ -267,27 +267,27 @@ TEST(SistemaTest, LastingHoldIsRefusedWithNothingChanged)
 // What lasts on its own is not waited for: a folder, a missing file (a read-only file neither, but
 // Wine run as root lets it be written). An injected failure is reported at once too, EAGAIN
 // included, so fault sweeps stay fast.
-TEST(SistemaTest, LastingRefusalsAndInjectedFailuresAreNotWaitedFor)
+TEST(SystemTest, LastingRefusalsAndInjectedFailuresAreNotWaitedFor)
 {
     test::TempDir dir;
     const fs::path nuevo = dir.write("NUEVO.DBF", "nuevo");
     const fs::path tabla = dir.write("TABLA.DBF", "tabla");
     fs::create_directory(dir / "CARPETA");
     auto desde = std::chrono::steady_clock::now();
-    EXPECT_EQ(Abrir(dir / "CARPETA", Apertura::LecturaEscritura), -1);
-    EXPECT_EQ(Abrir(dir / "FALTA.DBF", Apertura::Lectura), -1);
+    EXPECT_EQ(Open(dir / "CARPETA", OpenMode::ReadWrite), -1);
+    EXPECT_EQ(Open(dir / "FALTA.DBF", OpenMode::Read), -1);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(Reemplazar(dir / "FALTA.DBF", tabla), -1);
-    EXPECT_EQ(Borrar(dir / "FALTA.DBF"), 0);
+    EXPECT_EQ(Replace(dir / "FALTA.DBF", tabla), -1);
+    EXPECT_EQ(Remove(dir / "FALTA.DBF"), 0);
     EXPECT_LT(Segundos(desde), 1.0);
     for (const int err : {EAGAIN, EACCES}) {
         test::FalloInyectado fallo(err);
         desde = std::chrono::steady_clock::now();
-        EXPECT_EQ(Abrir(nuevo, Apertura::LecturaEscrituraCrea), -1);
+        EXPECT_EQ(Open(nuevo, OpenMode::ReadWriteCreate), -1);
         EXPECT_EQ(errno, err);
-        EXPECT_EQ(Reemplazar(nuevo, tabla), -1);
+        EXPECT_EQ(Replace(nuevo, tabla), -1);
         EXPECT_EQ(errno, err);
-        EXPECT_EQ(Borrar(nuevo), -1);
+        EXPECT_EQ(Remove(nuevo), -1);
         EXPECT_EQ(errno, err);
         EXPECT_LT(Segundos(desde), 0.5);
     }
@@ -298,7 +298,7 @@ TEST(SistemaTest, LastingRefusalsAndInjectedFailuresAreNotWaitedFor)
 // Velorin.ini under Program Files has Windows' copy for Velorin in the user's VirtualStore, under
 // the same path without the drive; elsewhere it has none. Run with a LOCALAPPDATA of the test's
 // own, and with the failure hook for the rights a user lacks there (Wine has none to lack).
-TEST(SistemaTest, VirtualStoreCopyOfFilesUnderProgramFiles)
+TEST(SystemTest, VirtualStoreCopyOfFilesUnderProgramFiles)
 {
 #ifdef _WIN32
     test::TempDir local;
@@ -312,13 +312,13 @@ TEST(SistemaTest, VirtualStoreCopyOfFilesUnderProgramFiles)
     } restaurar{antes};
 
     const fs::path tienda = local.path() / L"VirtualStore";
-    EXPECT_EQ(CopiaVirtualizada(L"C:\\Program Files (x86)\\Velorin\\Velorin.ini"),
+    EXPECT_EQ(VirtualStoreCopy(L"C:\\Program Files (x86)\\Velorin\\Velorin.ini"),
               tienda / L"Program Files (x86)\\Velorin\\Velorin.ini");
-    EXPECT_EQ(CopiaVirtualizada(L"C:\\Program Files\\Velorin\\..\\V\\Velorin.ini"),
+    EXPECT_EQ(VirtualStoreCopy(L"C:\\Program Files\\Velorin\\..\\V\\Velorin.ini"),
               tienda / L"Program Files\\V\\Velorin.ini");
-    EXPECT_FALSE(CopiaVirtualizada(L"c:\\program files\\Velorin\\Velorin.ini").empty());
-    EXPECT_EQ(CopiaVirtualizada(L"C:\\VTEMP\\Velorin.ini"), fs::path());
-    EXPECT_EQ(CopiaVirtualizada(L"C:\\Program Files Velorin\\Velorin.ini"), fs::path());
+    EXPECT_FALSE(VirtualStoreCopy(L"c:\\program files\\Velorin\\Velorin.ini").empty());
+    EXPECT_EQ(VirtualStoreCopy(L"C:\\VTEMP\\Velorin.ini"), fs::path());
+    EXPECT_EQ(VirtualStoreCopy(L"C:\\Program Files Velorin\\Velorin.ini"), fs::path());
 
     // The whole rule on a real folder under Program Files: no rights, no copy yet.
     const fs::path carpeta = fs::path(L"C:\\Program Files (x86)") / local.path().filename();
@@ -348,15 +348,15 @@ TEST(SistemaTest, VirtualStoreCopyOfFilesUnderProgramFiles)
     EXPECT_EQ(test::ReadFile(real), contenido + "[Transformadores]\r\nTransformado=1\r\n");
     EXPECT_EQ(test::ReadFile(copia), contenido + "[Transformadores]\r\nTransformado=1\r\n");
 #else
-    EXPECT_EQ(CopiaVirtualizada("/opt/Velorin/Velorin.ini"), fs::path());
+    EXPECT_EQ(VirtualStoreCopy("/opt/Velorin/Velorin.ini"), fs::path());
 #endif
 }
 
 } // namespace
-} // namespace zendral::sistema
+} // namespace zendral::sys
 
 // Errors of the standard library that reach a front end read in Spanish, naming the files.
-TEST(SistemaTest, SystemErrorsReachTheUserInSpanish)
+TEST(SystemTest, SystemErrorsReachTheUserInSpanish)
 {
     zendral::test::TempDir dir;
     const auto existe = dir.write("a.txt", "x");
@@ -364,20 +364,20 @@ TEST(SistemaTest, SystemErrorsReachTheUserInSpanish)
     try {
         std::filesystem::create_directory(existe / "b");
     } catch (const std::exception& e) {
-        texto = zendral::MensajeDeExcepcion(e);
+        texto = zendral::ExceptionMessage(e);
     }
     EXPECT_EQ(texto.rfind("Error del sistema con " + (existe / "b").string() + ": ", 0), 0u) << texto;
     EXPECT_EQ(texto.find("Not a directory"), std::string::npos) << texto;
 
     const std::filesystem::filesystem_error existente("File exists", existe, existe,
                                                       std::make_error_code(std::errc::file_exists));
-    EXPECT_EQ(zendral::MensajeDeExcepcion(existente), "Error del sistema con " + existe.string() + " y " +
-                                                          existe.string() +
-                                                          ": ya existe un archivo con ese nombre");
+    EXPECT_EQ(zendral::ExceptionMessage(existente), "Error del sistema con " + existe.string() + " y " +
+                                                        existe.string() +
+                                                        ": ya existe un archivo con ese nombre");
     const std::system_error soloLectura(std::make_error_code(std::errc::read_only_file_system));
-    EXPECT_EQ(zendral::MensajeDeExcepcion(soloLectura),
+    EXPECT_EQ(zendral::ExceptionMessage(soloLectura),
               "Error del sistema: el sistema de archivos es de solo lectura");
-    EXPECT_EQ(zendral::MensajeDeExcepcion(std::bad_alloc()),
+    EXPECT_EQ(zendral::ExceptionMessage(std::bad_alloc()),
               "No queda memoria suficiente para terminar el proceso");
-    EXPECT_EQ(zendral::MensajeDeExcepcion(std::logic_error("x")), "Error inesperado: x");
+    EXPECT_EQ(zendral::ExceptionMessage(std::logic_error("x")), "Error inesperado: x");
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "Sistema.h"
+#include "System.h"
 
 // What the two sides of the system layer share; not for the rest of the core.
-namespace zendral::sistema
+namespace zendral::sys
 {
 
 // Called by every file-changing call before it acts: 0 to go on, or the errno the call is to
-// fail with (see FijarCorte).
-int AntesDeCambiar(const char* llamada, const std::filesystem::path& archivo);
+// fail with (see SetFaultHook).
+int BeforeChange(const char* call, const std::filesystem::path& file);
 
-} // namespace zendral::sistema
+} // namespace zendral::sys
