@@ -5,20 +5,41 @@
 
 fail() {
     echo "FALLO: $*" >&2
+    # What the program under test wrote, when the script keeps it ($salida_programa).
+    if [ -s "${salida_programa:-}" ]; then
+        echo "Salida del programa:" >&2
+        sed 's/^/  /' "$salida_programa" >&2
+    fi
     [ -n "${ZENDRAL_E2E_CAPTURA:-}" ] && [ -n "${DISPLAY:-}" ] && import -window root "$ZENDRAL_E2E_CAPTURA" 2>/dev/null
     exit 1
 }
 
-# Starts Xvfb on a free display (it writes the number it took) and points DISPLAY at it.
+# Starts Xvfb on a display of its own and points DISPLAY at it, once a client can connect. The
+# number is drawn at random from a wide range rather than taken as the lowest free one: a test
+# that ends kills its Xvfb while the next one starts, and a server still going away removes its
+# socket by name, which would cut off a new server that had just taken the same number.
 iniciar_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$tmp/display" ] && break
-        sleep 0.05
+    local n
+    for _ in $(seq 20); do
+        n=$((200 + RANDOM % 3000))
+        [ -e "/tmp/.X$n-lock" ] && continue
+        : >"$tmp/display"
+        Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+        xvfb_pid=$!
+        for _ in $(seq 100); do
+            [ -s "$tmp/display" ] && break
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        if [ -s "$tmp/display" ] && DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
+            export DISPLAY=":$n"
+            return 0
+        fi
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+        xvfb_pid=
     done
-    [ -s "$tmp/display" ] || fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
-    export DISPLAY=":$(cat "$tmp/display")"
+    fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
 }
 
 # The id of the only visible window whose title matches, waiting up to 30 s for it. Each search is

@@ -33,7 +33,8 @@ export ZENDRAL_DIR=$tmp/VTEMP
 mkdir -p "$ZENDRAL_DIR/saga"
 cp "$samples/centre.xml" "$ZENDRAL_DIR/saga/"
 
-"$zendral" >"$tmp/zendral.out" 2>&1 &
+salida_programa=$tmp/zendral.out
+"$zendral" >"$salida_programa" 2>&1 &
 app_pid=$!
 principal=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
 [ -n "$principal" ] || fail "no apareció la ventana principal"
