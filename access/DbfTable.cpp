@@ -10,6 +10,7 @@
 #include "Mdx.h"
 #include "RunLock.h"
 #include "System.h"
+#include "WorkDir.h"
 
 #include <algorithm>
 #include <cassert>
@@ -37,24 +38,6 @@ constexpr std::size_t kMaxLookups = 64;
 // Records appended to a table opened exclusively are written once about this many bytes of them
 // are waiting: a few write calls per batch instead of three per record.
 constexpr std::size_t kBatchBytes = 64 * 1024;
-
-// The file in `directory` named `fileName` in any letter case: Windows programs, also under Wine,
-// may have written "proft.dbf" for PROFT. The exact name when there is none.
-std::filesystem::path FindFile(const std::filesystem::path& directory, const std::string& fileName)
-{
-    std::filesystem::path exact = directory / fileName;
-    std::error_code ec;
-    if (std::filesystem::exists(exact, ec)) {
-        return exact;
-    }
-    for (auto it = std::filesystem::directory_iterator(directory, ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        if (cp1252::EqualsNoCase(it->path().filename().string(), fileName)) {
-            return it->path();
-        }
-    }
-    return exact;
-}
 
 } // namespace
 
@@ -715,16 +698,7 @@ void Table::Close()
 
 bool Table::Active() const { return m_impl->state != State::Inactive; }
 
-void Table::SetActive(bool active)
-{
-    if (active) {
-        Open();
-    } else {
-        Close();
-    }
-}
-
-Table::State Table::state() const { return m_impl->state; }
+Table::State Table::CurrentState() const { return m_impl->state; }
 
 void Table::First()
 {

@@ -137,8 +137,7 @@ public:
     // table is closed either way, and valid (without the records and the index that failed).
     void Close();
     bool Active() const;
-    void SetActive(bool active);
-    State state() const;
+    State CurrentState() const;
 
     // The moves first write the posted appends still waiting (see Post), and throw Error when
     // they cannot.
@@ -183,7 +182,6 @@ public:
     // near the current position.
     void Refresh();
 
-    const std::string& ObjectName() const { return m_objectName; }
     const std::string& TableName() const { return m_tableName; }
     std::filesystem::path FilePath() const;
     std::filesystem::path IndexPath() const;

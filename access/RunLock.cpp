@@ -4,6 +4,7 @@
 #include "CodePage.h"
 #include "Error.h"
 #include "System.h"
+#include "WorkDir.h"
 
 #include <cerrno>
 #include <map>
@@ -66,22 +67,6 @@ std::string DisplayName(const std::filesystem::path& file)
 } // namespace
 
 const std::string kOtherRun = "Otro proceso de Zendral está en curso sobre las tablas de ";
-
-std::filesystem::path FindFile(const std::filesystem::path& directory, const std::string& name)
-{
-    std::filesystem::path exact = directory / name;
-    std::error_code ec;
-    if (std::filesystem::exists(exact, ec)) {
-        return exact;
-    }
-    for (auto it = std::filesystem::directory_iterator(directory, ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        if (cp1252::EqualsNoCase(it->path().filename().string(), name)) {
-            return it->path();
-        }
-    }
-    return exact;
-}
 
 void CheckWritableDirectory(const std::filesystem::path& directory, const std::string& name)
 {

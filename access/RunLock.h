@@ -82,8 +82,4 @@ void HoldFile(const std::filesystem::path& file);
 void CheckWritableDirectory(const std::filesystem::path& directory,
                             const std::string& name = "el directorio de trabajo");
 
-// The file in `directory` named `name` in any letter case (Windows programs, also under Wine,
-// may have written "proft.dbf"); the exact name when there is none.
-std::filesystem::path FindFile(const std::filesystem::path& directory, const std::string& name);
-
 } // namespace zendral

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace zendral
 {
@@ -13,5 +14,9 @@ const std::filesystem::path& WorkingDirectory();
 // The same rule applied to the given environment values, for callers that resolve it themselves.
 std::filesystem::path ResolveWorkingDirectory(const char* zendralDir, const char* winePrefix,
                                               const char* home);
+
+// The file in `directory` named `name` in any letter case (Windows programs, also under Wine,
+// may have written "proft.dbf"); the exact name when there is none.
+std::filesystem::path FindFile(const std::filesystem::path& directory, const std::string& name);
 
 } // namespace zendral

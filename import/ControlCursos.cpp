@@ -11,7 +11,7 @@ namespace
 
 bool Editando(const dbf::Table& t)
 {
-    return t.state() == dbf::Table::State::Edit || t.state() == dbf::Table::State::Insert;
+    return t.CurrentState() == dbf::Table::State::Edit || t.CurrentState() == dbf::Table::State::Insert;
 }
 
 } // namespace

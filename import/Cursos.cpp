@@ -44,7 +44,8 @@ const QColor kMarino(0x00, 0x00, 0x80);
 
 bool Editando(const dbf::Table& t)
 {
-    return t.Active() && (t.state() == dbf::Table::State::Edit || t.state() == dbf::Table::State::Insert);
+    return t.Active() &&
+           (t.CurrentState() == dbf::Table::State::Edit || t.CurrentState() == dbf::Table::State::Insert);
 }
 
 QString DesdeTabla(const std::string& ansi) { return QString::fromStdString(cp1252::ToUtf8(ansi)); }
@@ -213,7 +214,7 @@ int ModeloCursos::FilaActual() const
     if (!m_tabla.Active() || m_filas.isEmpty()) {
         return -1;
     }
-    if (m_tabla.state() == dbf::Table::State::Insert) {
+    if (m_tabla.CurrentState() == dbf::Table::State::Insert) {
         return static_cast<int>(m_filas.size()) - 1;
     }
     const auto pos = m_tabla.Position();
@@ -239,7 +240,7 @@ void ModeloCursos::Sincronizar()
     if (!m_tabla.Active()) {
         return;
     }
-    const bool insertando = m_tabla.state() == dbf::Table::State::Insert;
+    const bool insertando = m_tabla.CurrentState() == dbf::Table::State::Insert;
     const int filas = static_cast<int>(m_tabla.RecordCount()) + (insertando ? 1 : 0);
     const int tengo = static_cast<int>(m_filas.size());
     if (filas > tengo) {

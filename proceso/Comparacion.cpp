@@ -2,7 +2,7 @@
 
 #include "CodePage.h"
 #include "DbfTable.h"
-#include "RunLock.h"
+#include "WorkDir.h"
 
 #include <algorithm>
 #include <memory>

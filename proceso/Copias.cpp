@@ -8,6 +8,7 @@
 #include "Error.h"
 #include "Mdx.h"
 #include "System.h"
+#include "WorkDir.h"
 
 #include <algorithm>
 #include <cerrno>

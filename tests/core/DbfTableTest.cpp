@@ -941,8 +941,8 @@ TEST(DbfTableCrashTest, FailedWriteIsReportedByTheCallThatWritesAndLeavesAValidT
             } catch (const Error& e) {
                 const bool active = t->Active();
                 report = std::to_string(posted) + " " + (active ? std::to_string(t->RecordCount()) : "-") +
-                         " " + (active && t->state() == Table::State::Insert ? "insert" : "other") + " " +
-                         e.what();
+                         " " + (active && t->CurrentState() == Table::State::Insert ? "insert" : "other") +
+                         " " + e.what();
                 if (active) {
                     t->Cancel();
                     t->Close(); // nothing is pending any more
