@@ -220,55 +220,39 @@ int WriteAt(int fd, std::uint64_t offset, const char* data, std::size_t size)
     return 0;
 }
 
-Contents ReadContents(int fd, const std::string& table)
+namespace
 {
-    const auto damaged = [&](const std::string& what) {
-        return Error("La tabla " + table + " está dañada: " + what);
-    };
-    bool normal = false;
-    const std::int64_t size = sys::Size(fd, normal);
-    if (size < 0) {
-        throw Error("No se puede leer la tabla " + table + ": " + SystemReason(errno));
-    }
-    const auto fileSize = static_cast<std::uint64_t>(size);
 
-    Contents c;
-    const std::string head = ReadAt(fd, 0, kHeaderSize, table);
-    if (head.size() < kHeaderSize) {
-        throw damaged("el archivo es demasiado corto para ser una tabla (" + std::to_string(head.size()) +
-                      " bytes)");
-    }
-    const auto version = static_cast<unsigned char>(head[0]);
+// The error of a table that cannot be read as one.
+Error Damaged(const std::string& table, const std::string& what)
+{
+    return Error("La tabla " + table + " está dañada: " + what);
+}
+
+// The layout the first byte of a table's header announces.
+Layout LayoutOf(unsigned char version, const std::string& table)
+{
     if (version == 0x04 || version == 0x8C) {
-        c.layout = Layout::Level7;
-    } else if (version >= 0x30 && version <= 0x32) {
-        c.layout = Layout::FoxPro;
-    } else if ((version & 0x07) == 0x03 || version == 0xF5 || version == 0xFB) {
-        c.layout = Layout::DBase;
-    } else {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", version);
-        throw damaged(std::string("no es una tabla dBase (versión ") + hex + ")");
+        return Layout::Level7;
     }
+    if (version >= 0x30 && version <= 0x32) {
+        return Layout::FoxPro;
+    }
+    if ((version & 0x07) == 0x03 || version == 0xF5 || version == 0xFB) {
+        return Layout::DBase;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", version);
+    throw Damaged(table, std::string("no es una tabla dBase (versión ") + hex + ")");
+}
+
+// The field descriptors of `header` into c.fields, each with its offset in the record; checks
+// that they fit the record length the header gives.
+void ReadFields(const std::string& header, Contents& c, const std::string& table)
+{
     const bool level7 = c.layout == Layout::Level7;
     const std::size_t firstDescriptor = level7 ? kLevel7HeaderSize : kHeaderSize;
     const std::size_t descriptorSize = level7 ? kLevel7DescriptorSize : kDescriptorSize;
-
-    const std::uint64_t count = GetLe(head.data() + 4, 4);
-    c.indexFlag = head[kIndexFlagAt] != 0;
-    c.headerLength = GetLe(head.data() + 8, 2);
-    c.recordLength = GetLe(head.data() + 10, 2);
-    if (c.headerLength < firstDescriptor + 1) {
-        throw damaged("la cabecera dice medir " + std::to_string(c.headerLength) + " bytes");
-    }
-    if (c.headerLength > fileSize) {
-        throw damaged("el archivo termina dentro de la cabecera");
-    }
-    const std::string header = ReadAt(fd, 0, c.headerLength, table);
-    if (header.size() < c.headerLength) {
-        throw damaged("el archivo termina dentro de la cabecera");
-    }
-
     std::size_t widths = 0;
     for (std::size_t at = firstDescriptor; at + descriptorSize <= c.headerLength && header[at] != kTerminator;
          at += descriptorSize) {
@@ -286,30 +270,36 @@ Contents ReadContents(int fd, const std::string& table)
         }
         const std::string shown = cp1252::ToUtf8(f.name);
         if (f.width == 0) {
-            throw damaged("el campo " + shown + " tiene ancho 0");
+            throw Damaged(table, "el campo " + shown + " tiene ancho 0");
         }
         const int binaryWidth = BinaryWidth(f.type, c.layout);
         if (binaryWidth != 0 && f.width != binaryWidth) {
-            throw damaged("el campo " + shown + " de tipo " + Quoted(std::string(1, f.type)) +
-                          " tiene ancho " + std::to_string(f.width) + " en lugar de " +
-                          std::to_string(binaryWidth));
+            throw Damaged(table, "el campo " + shown + " de tipo " + Quoted(std::string(1, f.type)) +
+                                     " tiene ancho " + std::to_string(f.width) + " en lugar de " +
+                                     std::to_string(binaryWidth));
         }
         f.offset = static_cast<int>(1 + widths);
         widths += static_cast<std::size_t>(f.width);
         c.fields.push_back(std::move(f));
     }
     if (c.fields.empty()) {
-        throw damaged("no tiene campos");
+        throw Damaged(table, "no tiene campos");
     }
     if (1 + widths > c.recordLength) {
-        throw damaged("sus campos ocupan " + std::to_string(1 + widths) +
-                      " bytes por registro, pero la cabecera dice " + std::to_string(c.recordLength));
+        throw Damaged(table, "sus campos ocupan " + std::to_string(1 + widths) +
+                                 " bytes por registro, pero la cabecera dice " +
+                                 std::to_string(c.recordLength));
     }
+}
 
+// The `count` records after the header into c.records, with the live ones listed and whether the
+// end-of-file marker follows them.
+void ReadRecords(int fd, std::uint64_t count, std::uint64_t fileSize, Contents& c, const std::string& table)
+{
     const std::uint64_t complete = (fileSize - c.headerLength) / c.recordLength;
     const auto truncated = [&](std::uint64_t present) {
-        return damaged("la cabecera indica " + std::to_string(count) +
-                       " registros, pero el archivo solo contiene " + std::to_string(present));
+        return Damaged(table, "la cabecera indica " + std::to_string(count) +
+                                  " registros, pero el archivo solo contiene " + std::to_string(present));
     };
     if (count > complete) {
         throw truncated(complete);
@@ -331,11 +321,47 @@ Contents ReadContents(int fd, const std::string& table)
         } else if (flag != kDeleted) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(flag));
-            throw damaged("el registro " + std::to_string(i + 1) + " tiene una marca de borrado no válida (" +
-                          hex + ")");
+            throw Damaged(table, "el registro " + std::to_string(i + 1) +
+                                     " tiene una marca de borrado no válida (" + hex + ")");
         }
     }
+}
 
+} // namespace
+
+Contents ReadContents(int fd, const std::string& table)
+{
+    bool normal = false;
+    const std::int64_t size = sys::Size(fd, normal);
+    if (size < 0) {
+        throw Error("No se puede leer la tabla " + table + ": " + SystemReason(errno));
+    }
+    const auto fileSize = static_cast<std::uint64_t>(size);
+
+    Contents c;
+    const std::string head = ReadAt(fd, 0, kHeaderSize, table);
+    if (head.size() < kHeaderSize) {
+        throw Damaged(table, "el archivo es demasiado corto para ser una tabla (" +
+                                 std::to_string(head.size()) + " bytes)");
+    }
+    c.layout = LayoutOf(static_cast<unsigned char>(head[0]), table);
+    const std::size_t firstDescriptor = c.layout == Layout::Level7 ? kLevel7HeaderSize : kHeaderSize;
+    const std::uint64_t count = GetLe(head.data() + 4, 4);
+    c.indexFlag = head[kIndexFlagAt] != 0;
+    c.headerLength = GetLe(head.data() + 8, 2);
+    c.recordLength = GetLe(head.data() + 10, 2);
+    if (c.headerLength < firstDescriptor + 1) {
+        throw Damaged(table, "la cabecera dice medir " + std::to_string(c.headerLength) + " bytes");
+    }
+    if (c.headerLength > fileSize) {
+        throw Damaged(table, "el archivo termina dentro de la cabecera");
+    }
+    const std::string header = ReadAt(fd, 0, c.headerLength, table);
+    if (header.size() < c.headerLength) {
+        throw Damaged(table, "el archivo termina dentro de la cabecera");
+    }
+    ReadFields(header, c, table);
+    ReadRecords(fd, count, fileSize, c, table);
     c.writable =
         c.layout == Layout::DBase && std::all_of(c.fields.begin(), c.fields.end(), [](const FieldInfo& f) {
             return std::string_view("CNFLD").find(f.type) != std::string_view::npos;
@@ -365,6 +391,71 @@ Error FieldContext::BadValue(const char* what, std::string_view raw) const
                  (record != 0 ? " (registro " + std::to_string(record) + ")" : std::string()));
 }
 
+namespace
+{
+
+// A numeric field's text as the shortest decimal; empty for blanks.
+std::string NumericText(const FieldContext& ctx, std::string_view raw)
+{
+    const std::string_view text = Trim(raw);
+    if (text.empty()) {
+        return {};
+    }
+    const auto d = ParseDecimal(text);
+    if (!d) {
+        throw ctx.BadValue("un número no válido", text);
+    }
+    return ShortestText(*d);
+}
+
+// A logical field as "T" or "F"; empty when it was never set.
+std::string LogicalText(const FieldContext& ctx, std::string_view raw)
+{
+    switch (raw[0]) {
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
+        return "T";
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
+        return "F";
+    case ' ':
+    case '?':
+    case '\0':
+        return {};
+    default:
+        throw ctx.BadValue("un valor lógico no válido", raw);
+    }
+}
+
+// A date-and-time field ('T': FoxPro's, '@': Level 7's) as text; empty for an unset one.
+std::string TimestampText(const FieldContext& ctx, std::string_view raw)
+{
+    if (ctx.info.type == 'T') {
+        // Julian day and milliseconds since midnight, both little-endian; day 0 means empty.
+        const auto day = static_cast<std::int64_t>(GetLe(raw.data(), 4));
+        if (day == 0 || AllOf(raw, " ")) {
+            return {};
+        }
+        return DateTimeText(day - kJulianDayOfEpoch, static_cast<std::int64_t>(GetLe(raw.data() + 4, 4)));
+    }
+    // A big-endian double counting milliseconds, where 0001-01-01 is day 1.
+    const double ms = std::bit_cast<double>(GetBe(raw.data(), 8));
+    if (ms == 0) {
+        return {};
+    }
+    if (!(ms > 0 && ms < 1e18)) {
+        throw ctx.BadValue("una fecha y hora no válida", raw);
+    }
+    const auto total = static_cast<std::int64_t>(ms);
+    return DateTimeText(total / kMillisecondsPerDay - kOrdinalOfEpoch, total % kMillisecondsPerDay);
+}
+
+} // namespace
+
 std::string ReadString(const FieldContext& ctx, std::string_view raw)
 {
     const bool level7 = ctx.layout == Layout::Level7;
@@ -372,36 +463,10 @@ std::string ReadString(const FieldContext& ctx, std::string_view raw)
     case 'C':
         return std::string(TrimRight(raw));
     case 'N':
-    case 'F': {
-        const std::string_view text = Trim(raw);
-        if (text.empty()) {
-            return {};
-        }
-        const auto d = ParseDecimal(text);
-        if (!d) {
-            throw ctx.BadValue("un número no válido", text);
-        }
-        return ShortestText(*d);
-    }
+    case 'F':
+        return NumericText(ctx, raw);
     case 'L':
-        switch (raw[0]) {
-        case 'T':
-        case 't':
-        case 'Y':
-        case 'y':
-            return "T";
-        case 'F':
-        case 'f':
-        case 'N':
-        case 'n':
-            return "F";
-        case ' ':
-        case '?':
-        case '\0':
-            return {};
-        default:
-            throw ctx.BadValue("un valor lógico no válido", raw);
-        }
+        return LogicalText(ctx, raw);
     case 'D': {
         if (AllOf(raw, std::string_view(" 0\0", 3))) {
             return {};
@@ -430,26 +495,9 @@ std::string ReadString(const FieldContext& ctx, std::string_view raw)
         return DoubleText(ctx, std::bit_cast<double>(GetLe(raw.data(), 8)), raw);
     case 'Y':
         return ShortestText(FromScaled(static_cast<std::int64_t>(GetLe(raw.data(), 8)), 4));
-    case 'T': {
-        // Julian day and milliseconds since midnight, both little-endian; day 0 means empty.
-        const auto day = static_cast<std::int64_t>(GetLe(raw.data(), 4));
-        if (day == 0 || AllOf(raw, " ")) {
-            return {};
-        }
-        return DateTimeText(day - kJulianDayOfEpoch, static_cast<std::int64_t>(GetLe(raw.data() + 4, 4)));
-    }
-    case '@': {
-        // A big-endian double counting milliseconds, where 0001-01-01 is day 1.
-        const double ms = std::bit_cast<double>(GetBe(raw.data(), 8));
-        if (ms == 0) {
-            return {};
-        }
-        if (!(ms > 0 && ms < 1e18)) {
-            throw ctx.BadValue("una fecha y hora no válida", raw);
-        }
-        const auto total = static_cast<std::int64_t>(ms);
-        return DateTimeText(total / kMillisecondsPerDay - kOrdinalOfEpoch, total % kMillisecondsPerDay);
-    }
+    case 'T':
+    case '@':
+        return TimestampText(ctx, raw);
     default:
         throw ctx.Unsupported();
     }

@@ -81,6 +81,44 @@ std::size_t Equal(std::string_view line)
 
 } // namespace
 
+namespace
+{
+
+// Lines [from, to) as they stood, each with its own break.
+void AppendLines(std::string& out, const std::vector<Line>& lines, std::size_t from, std::size_t to)
+{
+    for (std::size_t j = from; j < to; ++j) {
+        out += lines[j].text;
+        out += lines[j].end;
+    }
+}
+
+// The line break the file uses: that of its first line that has one, else CR LF.
+std::string_view CommonEnd(const std::vector<Line>& lines)
+{
+    for (const auto& l : lines) {
+        if (!l.end.empty()) {
+            return l.end;
+        }
+    }
+    return "\r\n";
+}
+
+// The line of `key` among lines (header, end) of a section, or npos.
+std::size_t FindKey(const std::vector<Line>& lines, std::size_t header, std::size_t end, std::string_view key)
+{
+    for (std::size_t k = header + 1; k < end; ++k) {
+        const std::size_t equal = Equal(lines[k].text);
+        if (equal != std::string_view::npos &&
+            cp1252::EqualsNoCase(Trim(lines[k].text.substr(0, equal)), key)) {
+            return k;
+        }
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
 std::string SetValue(std::string_view contents, std::string_view section, std::string_view key,
                      std::string_view value)
 {
@@ -91,85 +129,61 @@ std::string SetValue(std::string_view contents, std::string_view section, std::s
         contents.remove_prefix(3);
     }
     const std::vector<Line> lines = Split(contents);
-    std::string_view commonEnd = "\r\n";
-    for (const auto& l : lines) {
-        if (!l.end.empty()) {
-            commonEnd = l.end;
-            break;
-        }
-    }
-    const std::string fresh = std::string(key) + "=" + std::string(value);
-
+    const std::string_view lineEnd = CommonEnd(lines);
+    const std::string entry = std::string(key) + "=" + std::string(value);
     std::string out(bom);
-    const auto mustCopy = [&](const Line& l) {
-        out += l.text;
-        out += l.end;
-    };
-    // A line that had no break gets one when something follows it.
-    const auto copyFollows = [&](const Line& l) {
-        out += l.text;
-        out += l.end.empty() ? commonEnd : l.end;
-    };
 
-    std::size_t i = 0;
-    for (; i < lines.size(); ++i) {
-        const auto name = Section(lines[i].text);
+    std::size_t header = 0;
+    while (header < lines.size()) {
+        const auto name = Section(lines[header].text);
         if (name && cp1252::EqualsNoCase(*name, section)) {
             break;
         }
-        mustCopy(lines[i]);
+        ++header;
     }
-    if (i == lines.size()) {
+    AppendLines(out, lines, 0, header);
+    if (header == lines.size()) {
+        // No such section: it is added at the end, after a break the last line may lack.
         if (out.size() > bom.size() && out.back() != '\n') {
-            out += commonEnd;
+            out += lineEnd;
         }
         out += "[" + std::string(section) + "]";
-        out += commonEnd;
-        out += fresh;
-        out += commonEnd;
+        out += lineEnd;
+        out += entry;
+        out += lineEnd;
         return out;
     }
 
     // The section runs from its header to the next header or the end of the file.
-    const std::size_t header = i;
     std::size_t end = header + 1;
     while (end < lines.size() && !Section(lines[end].text)) {
         ++end;
     }
-    for (std::size_t k = header + 1; k < end; ++k) {
-        const std::size_t equal = Equal(lines[k].text);
-        if (equal == std::string_view::npos) {
-            continue;
-        }
-        if (cp1252::EqualsNoCase(Trim(lines[k].text.substr(0, equal)), key)) {
-            for (std::size_t j = header; j < k; ++j) {
-                mustCopy(lines[j]);
-            }
-            out += lines[k].text.substr(0, equal + 1);
-            out += value;
-            out += lines[k].end;
-            for (std::size_t j = k + 1; j < lines.size(); ++j) {
-                mustCopy(lines[j]);
-            }
-            return out;
-        }
+    if (const std::size_t k = FindKey(lines, header, end, key); k != std::string_view::npos) {
+        // The key's value is replaced; its name, spacing and break stay as they were.
+        AppendLines(out, lines, header, k);
+        out += lines[k].text.substr(0, Equal(lines[k].text) + 1);
+        out += value;
+        out += lines[k].end;
+        AppendLines(out, lines, k + 1, lines.size());
+        return out;
     }
 
+    // A new key goes after the section's last line that is not blank; a line that had no break
+    // gets one, since something now follows it.
     std::size_t last = header;
     for (std::size_t k = header + 1; k < end; ++k) {
         if (!Trim(lines[k].text).empty()) {
             last = k;
         }
     }
-    for (std::size_t j = header; j < last; ++j) {
-        mustCopy(lines[j]);
-    }
-    copyFollows(lines[last]);
-    out += fresh;
-    out += lines[last].end.empty() ? commonEnd : lines[last].end;
-    for (std::size_t j = last + 1; j < lines.size(); ++j) {
-        mustCopy(lines[j]);
-    }
+    const std::string_view lastEnd = lines[last].end.empty() ? lineEnd : lines[last].end;
+    AppendLines(out, lines, header, last);
+    out += lines[last].text;
+    out += lastEnd;
+    out += entry;
+    out += lastEnd;
+    AppendLines(out, lines, last + 1, lines.size());
     return out;
 }
 
