@@ -170,7 +170,8 @@ run() {
 }
 
 # mensajes OUT_DIR: what the programs of one run printed, then each run report, with the run's
-# directory written as DIR and the time a report was written (its name and its "Fecha:") left out.
+# directory written as DIR and the times left out: a report's (its name and its "Fecha:") and
+# that of the copy an import compares with ("copia 20261211-000932").
 mensajes() {
     local out=$1 informe
     {
@@ -180,7 +181,8 @@ mensajes() {
             echo "== $informe"
             cat "$out/VTEMP/zendral/informes/$informe"
         done < <(cd "$out/VTEMP/zendral/informes" && find . -type f -printf '%f\n' | LC_ALL=C sort -t- -k3)
-    } | sed -e "s|$out|DIR|g" -e 's|[0-9]\{8\}-[0-9]\{6\}-\([0-9][0-9]\)-|FECHA-\1-|g' -e 's|^Fecha: .*|Fecha: F|'
+    } | sed -e "s|$out|DIR|g" -e 's|[0-9]\{8\}-[0-9]\{6\}-\([0-9][0-9]\)-|FECHA-\1-|g' -e 's|^Fecha: .*|Fecha: F|' \
+        -e 's|copia [0-9]\{8\}-[0-9]\{6\}|copia FECHA|g'
 }
 
 total_files=0
