@@ -4,7 +4,6 @@
 #include "CodePage.h"
 #include "DbfTable.h"
 
-#include <stdexcept>
 #include <unordered_map>
 
 namespace zendral
@@ -21,12 +20,7 @@ Atributos::Atributos(const tablas::Seccion& seccion, const xml::Node& elemento)
 
 const std::string& Atributos::operator[](std::string_view campo) const
 {
-    for (std::size_t i = 0; i < m_valores.size(); ++i) {
-        if (m_seccion.origenes[i].campo == campo) {
-            return m_valores[i];
-        }
-    }
-    throw std::logic_error(m_seccion.Elemento() + " no da ningún atributo al campo " + std::string(campo));
+    return m_valores[m_seccion.Indice(campo)];
 }
 
 std::vector<RegistroCurso> LeerCursost(const std::filesystem::path& workDir, bool exclusiva)

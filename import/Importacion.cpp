@@ -213,7 +213,7 @@ void Importacion::CargarAsignaturas()
 
         tabla.Append();
         Poner(tabla, "COD", actividad["CODI"]);
-        Poner(tabla, "CODLARGO", cp1252::Left(actividad["CODLARGO"], 8));
+        Poner(tabla, "CODLARGO", cp1252::Left(actividad["CODLARGO"], tablas::kAsignomt.Ancho("CODLARGO")));
         Poner(tabla, "NOMBRE", actividad["NOMBRE"]);
         Poner(tabla, "CODI", actividad["CODI"]);
         Poner(tabla, "CODICURS", "");
@@ -232,18 +232,20 @@ void Importacion::CargarProfesores()
     dbf::Table tabla("PROFT", m_workDir, "PROFT");
     tablas::Definir(tabla, tablas::kProft);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
-    abrev::ListaOcupados ocupados(tablas::kProft.Ancho("ABREV"),
-                                  [](std::string_view c) { return std::string(c); });
+    const std::size_t anchoAbrev = tablas::kProft.Ancho("ABREV");
+    const std::size_t anchoNombre = tablas::kProft.Ancho("NOMBRE");
+    abrev::ListaOcupados ocupados(anchoAbrev, [](std::string_view c) { return std::string(c); });
     tabla.Open();
 
     std::size_t registros = 0;
     for (const auto& nodo : Documento().selectNodes(tablas::kPlaces.ruta)) {
         const Atributos placa(tablas::kPlaces, nodo);
         std::string nombre = placa["NOMBRE"];
-        if (nombre.size() > 40) {
-            nombre = std::string(cp1252::Left(nombre, 35)) + std::string(cp1252::Right(nombre, 5));
+        if (nombre.size() > anchoNombre) {
+            nombre =
+                std::string(cp1252::Left(nombre, anchoNombre - 5)) + std::string(cp1252::Right(nombre, 5));
         }
-        const std::string abreviatura = ocupados.Asignar(cp1252::Left(placa["ABREV"], 4), "P");
+        const std::string abreviatura = ocupados.Asignar(cp1252::Left(placa["ABREV"], anchoAbrev), "P");
 
         tabla.Append();
         Poner(tabla, "ABREV", abreviatura);
@@ -263,13 +265,14 @@ void Importacion::CargarAulas()
     dbf::Table tabla("AULAT", m_workDir, "AULAT");
     tablas::Definir(tabla, tablas::kAulat);
     tabla.CreateTable(dbf::Table::Replace::OnClose);
-    abrev::ListaOcupados ocupados(tablas::kAulat.Ancho("ABREV"), abrev::AcortarDosYDos);
+    const std::size_t anchoAbrev = tablas::kAulat.Ancho("ABREV");
+    abrev::ListaOcupados ocupados(anchoAbrev, abrev::AcortarDosYDos);
     tabla.Open();
 
     std::size_t registros = 0;
     for (const auto& nodo : Documento().selectNodes(tablas::kAules.ruta)) {
         const Atributos aula(tablas::kAules, nodo);
-        const std::string base(cp1252::Left(aula["NOMBRE"], 4));
+        const std::string base(cp1252::Left(aula["NOMBRE"], anchoAbrev));
         const std::string candidato = ocupados.Asignar(base, cp1252::Left(base, 3));
 
         tabla.Append();

@@ -165,11 +165,11 @@ std::string Seccion::Nombre() const
     return seccion.substr(seccion.rfind('/') + 1);
 }
 
-const std::string& Seccion::Atributo(std::string_view campo) const
+std::size_t Seccion::Indice(std::string_view campo) const
 {
-    for (const Origen& o : origenes) {
-        if (o.campo == campo) {
-            return o.atributo;
+    for (std::size_t i = 0; i < origenes.size(); ++i) {
+        if (origenes[i].campo == campo) {
+            return i;
         }
     }
     throw std::logic_error(Elemento() + " no da ningún atributo al campo " + std::string(campo));

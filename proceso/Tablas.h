@@ -74,8 +74,11 @@ struct Seccion
     std::string RutaSeccion() const;
     // Its name, "AULES"; empty for a relative path.
     std::string Nombre() const;
-    // The attribute that `campo` comes from; throws std::logic_error when it is not listed.
-    const std::string& Atributo(std::string_view campo) const;
+    // The position in `origenes` of the field `campo`; throws std::logic_error when it is not
+    // listed.
+    std::size_t Indice(std::string_view campo) const;
+    // The attribute that `campo` comes from; throws as Indice does.
+    const std::string& Atributo(std::string_view campo) const { return origenes[Indice(campo)].atributo; }
     std::size_t Ancho(std::string_view campo) const { return tabla.Ancho(campo); }
 };
 
