@@ -83,6 +83,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools
 )
 "$(dirname "$0")/setup.sh" "${packages[@]}"
+"$(dirname "$0")/fuentes-apt.sh"
 host_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)
 case "$host_version" in
 "$qt_version"+* | "$qt_version"-*) ;;
@@ -105,7 +106,7 @@ if [ ! -f "$work/fuente-lista" ]; then
         cd "$work"
         if ! ls qt6-base_"$qt_version"*.dsc >/dev/null 2>&1; then
             apt-get source --download-only qt6-base >>"$log" 2>&1 || {
-                echo "apt-get source qt6-base ha fallado (¿faltan las líneas deb-src? scripts/windows.sh las añade)" >&2
+                echo "apt-get source qt6-base ha fallado (¿faltan las líneas deb-src? scripts/fuentes-apt.sh las añade)" >&2
                 exit 1
             }
         fi

@@ -42,35 +42,8 @@ packages=(
 )
 "$root/scripts/setup.sh" "${packages[@]}"
 
-# --- Source packages: deb-src lines for the mirrors apt already uses ------------------------
-has_src() {
-    grep -Eqs '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-        /etc/apt/sources.list.d/*.sources
-}
-if ! has_src; then
-    echo "Añadiendo las fuentes (deb-src) de los servidores que apt ya usa"
-    tmp=$(mktemp)
-    # One-line format: every active "deb" line again as "deb-src".
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$f" ] || continue
-        sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" >>"$tmp"
-    done
-    if [ -s "$tmp" ]; then
-        "${as_root[@]}" cp "$tmp" /etc/apt/sources.list.d/zendral-src.list
-    fi
-    # deb822 format: every stanza of type deb again with type deb-src.
-    : >"$tmp"
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] || continue
-        awk 'BEGIN { RS = ""; ORS = "\n\n" } /(^|\n)Types:[^\n]*deb/ && !/(^|\n)Enabled: *no/ {
-                 sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$f" >>"$tmp"
-    done
-    if [ -s "$tmp" ]; then
-        "${as_root[@]}" cp "$tmp" /etc/apt/sources.list.d/zendral-src.sources
-    fi
-    rm -f "$tmp"
-    "${as_root[@]}" apt-get update -qq
-fi
+# --- Source packages: libxml2 and Qt are built from Debian's own sources ------------------
+"$root/scripts/fuentes-apt.sh"
 
 # --- libxml2 and GoogleTest for mingw, built once ------------------------------------------
 cache=${ZENDRAL_CACHE:-/var/cache/zendral}
@@ -208,6 +181,12 @@ if [ ! -f "$WINEPREFIX/.hecho" ]; then
     touch "$WINEPREFIX/.hecho"
 fi
 export WINEPATH="$(winepath -w "$qt_prefix/bin")"
+# The build lists the tests of each test program by running it under Wine, two at a time: one
+# server, booted before and kept until the tests below, as for the command-line programs (a
+# listing started while a server was ending failed in CI with code 53 and no output).
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
 
 echo "== Compilación del programa de escritorio para Windows (build-windows-qt/)"
 t0=$SECONDS
@@ -236,5 +215,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     -R '^(gui_|help_|e2e_wine|instalador_wine|recursos_)'
 echo "   pruebas en $((SECONDS - t0)) s"
 wineserver -k 2>/dev/null || true
+trap - EXIT
 
 echo "== Windows: todo correcto en $((SECONDS - start)) s"
