@@ -19,43 +19,23 @@ scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target zendral zendral-cli
 
-tmp=$(mktemp -d)
-xvfb_pid= app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$tmp/display" ] && break
-    sleep 0.05
-done
-export DISPLAY=":$(cat "$tmp/display")"
-export XDG_RUNTIME_DIR=$tmp/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+. tests/e2e/comun.sh
+preparar import
 export ZENDRAL_DIR=$tmp/VTEMP
 mkdir -p "$ZENDRAL_DIR/saga" "$out"
 cp samples/centre.xml "$ZENDRAL_DIR/saga/"
 
-ventana() {
+# The window whose title matches; the script ends when it does not appear.
+mostrada() {
     local id
-    id=$(timeout 15 xdotool search --sync --onlyvisible --name "$1" | head -1) || true
-    [ -n "$id" ] || { echo "No apareció la ventana «$1»" >&2; exit 1; }
+    id=$(ventana "$1")
+    [ -n "$id" ] || fail "no apareció la ventana «$1»"
     echo "$id"
 }
 foto() {
     sleep 0.3
     import -window "$1" "$out/$2"
     echo "$out/$2"
-}
-teclas() {
-    xdotool windowfocus --sync "$1"
-    shift
-    xdotool "$@"
 }
 # Types a level and a course number into the grid row under the cursor (which starts on CODI)
 # and moves on to the next row.
@@ -67,20 +47,27 @@ fila() {
     xdotool key Return
 }
 
+# Whether the import will leave warnings, asked before it starts: while its closing box is open the
+# run still holds the tables. The whole output is read first: grep -q would stop reading at the
+# first warning, and under pipefail the writer's broken pipe would make the answer "no".
+comprobado=$("$build/cli/zendral-cli" comprobar "$ZENDRAL_DIR/saga/centre.xml" --dir "$ZENDRAL_DIR" 2>&1 || true)
+con_avisos=0
+grep -q '^Aviso:' <<<"$comprobado" && con_avisos=1
+
 "$build/app/zendral" &
-app_pid=$!
-principal=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
+programa_pid=$!
+principal=$(mostrada '^Exportar e importar datos entre Velorin y GestIB$')
 foto "$principal" main.png
 
 # BExportar, then the sample in the file dialog.
 xdotool mousemove --window "$principal" 157 121 click 1
-dialogo=$(ventana '^Archivo XML$')
+dialogo=$(mostrada '^Archivo XML$')
 # Keys typed before the dialog has settled may be lost.
 sleep 0.5
 teclas "$dialogo" type "centre.xml"
 xdotool key Return
 
-cursos=$(ventana '^Asignación de Niveles y Cursos$')
+cursos=$(mostrada '^Asignación de Niveles y Cursos$')
 xdotool windowfocus --sync "$cursos"
 fila ESO 1
 fila ESO 2
@@ -88,12 +75,12 @@ xdotool key Right Right
 xdotool type ESO
 foto "$cursos" cursos-1.png
 xdotool mousemove --window "$cursos" 566 392 click 1
-aviso=$(ventana '^Zendral$')
+aviso=$(mostrada '^Zendral$')
 foto root cursos-aviso.png
 teclas "$aviso" key Return
 
 sleep 0.5
-cursos=$(ventana '^Asignación de Niveles y Cursos$')
+cursos=$(mostrada '^Asignación de Niveles y Cursos$')
 foto "$cursos" cursos-2.png
 xdotool windowfocus --sync "$cursos"
 xdotool key Down Down Right Right Right
@@ -104,22 +91,20 @@ fila BAT 1
 fila BAT 2
 xdotool mousemove --window "$cursos" 566 392 click 1
 
-lineas=$(ventana '^Creación automática de Líneas de Asignaturas$')
+lineas=$(mostrada '^Creación automática de Líneas de Asignaturas$')
 foto "$lineas" lineas.png
 teclas "$lineas" key Return
-fin=$(ventana '^Zendral$')
+fin=$(mostrada '^Zendral$')
 foto "$fin" fin.png
 # With warnings the box has "Mostrar detalles…" (Alt+M), which opens their window; "Cerrar"
 # (Alt+E) brings the box back.
-if [ -n "$(xdotool search --onlyvisible --name '^Zendral$' 2>/dev/null)" ] &&
-    "$build/cli/zendral-cli" comprobar "$ZENDRAL_DIR/saga/centre.xml" --dir "$ZENDRAL_DIR" 2>/dev/null |
-    grep -q '^Aviso:'; then
+if [ $con_avisos -eq 1 ]; then
     teclas "$fin" key alt+m
-    avisos=$(ventana '^Avisos del proceso$')
+    avisos=$(mostrada '^Avisos del proceso$')
     foto "$avisos" avisos.png
     teclas "$avisos" key alt+e
     sleep 0.5
-    fin=$(ventana '^Zendral$')
+    fin=$(mostrada '^Zendral$')
 fi
 teclas "$fin" key Return
 
@@ -131,11 +116,11 @@ sleep 0.5
 xdotool mousemove --window "$principal" 300 240 click 3
 sleep 0.5
 xdotool key Down Return
-restaurar=$(ventana '^Restaurar tablas anteriores$')
+restaurar=$(mostrada '^Restaurar tablas anteriores$')
 foto "$restaurar" restaurar.png
 teclas "$restaurar" key Escape
 sleep 0.3
 teclas "$principal" key alt+s
-wait "$app_pid" || true
-app_pid=
+wait "$programa_pid" || true
+programa_pid=
 echo "Capturas en $out"

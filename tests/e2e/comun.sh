@@ -1,6 +1,6 @@
 # What the end-to-end scripts share, sourced by them: a virtual X server of their own and the
-# keyboard of a person answering the tool's windows. The caller sets $tmp (a folder of its own)
-# and xvfb_pid= before sourcing, and kills $xvfb_pid when it ends.
+# keyboard of a person answering the tool's windows. `preparar` sets up a script's surroundings;
+# the script keeps the process it starts (the stand-in host, or the tool itself) in $programa_pid.
 # ZENDRAL_E2E_CAPTURA=file.png: the screen is saved there when the test fails.
 
 fail() {
@@ -40,6 +40,35 @@ iniciar_xvfb() {
         xvfb_pid=
     done
     fail "Xvfb no arrancó: $(cat "$tmp/xvfb.log")"
+}
+
+# Everything a script needs before it starts the program: the tools (xdotool, xwininfo and those
+# named), $tmp (a folder of its own, removed at the end), a virtual X server (DISPLAY) and
+# XDG_RUNTIME_DIR inside $tmp. At the end the program still running in $programa_pid is killed,
+# then al_terminar runs when the script defines it, then the X server ends. Without Xvfb the test
+# is skipped (77).
+preparar() {
+    command -v Xvfb >/dev/null 2>&1 || {
+        echo "Xvfb no está instalado: se omite la prueba"
+        exit 77
+    }
+    local tool
+    for tool in xdotool xwininfo "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
+    done
+    tmp=$(mktemp -d)
+    xvfb_pid= programa_pid=
+    trap limpiar EXIT
+    iniciar_xvfb
+    export XDG_RUNTIME_DIR=$tmp/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+}
+
+limpiar() {
+    [ -n "${programa_pid:-}" ] && kill "$programa_pid" 2>/dev/null
+    declare -F al_terminar >/dev/null && al_terminar
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$tmp"
 }
 
 # The id of the only visible window whose title matches, waiting up to 30 s for it. Each search is
@@ -125,16 +154,16 @@ aceptar_aviso() {
     hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
 }
 
-# Waits up to 30 s for the host started as $host_pid (and so the tool) to end; fails unless it
+# Waits up to 30 s for the host started as $programa_pid (and so the tool) to end; fails unless it
 # ends with 0. $1 names the run in the message.
 terminar() {
     for _ in $(seq 300); do
-        kill -0 "$host_pid" 2>/dev/null || break
+        kill -0 "$programa_pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$host_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
-    wait "$host_pid"
+    kill -0 "$programa_pid" 2>/dev/null && fail "Zendral no terminó ($1)"
+    wait "$programa_pid"
     local codigo=$?
-    host_pid=
+    programa_pid=
     [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
 }

@@ -7,27 +7,8 @@
 set -u
 zendral=$1 host=$2 cli=$3 sim=$4 samples=$5
 
-if ! command -v Xvfb >/dev/null 2>&1; then
-    echo "Xvfb no está instalado: se omite la prueba"
-    exit 77
-fi
 . "$(dirname "$0")/comun.sh"
-for tool in xdotool xwininfo xprop; do
-    command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
-done
-
-tmp=$(mktemp -d)
-xvfb_pid= host_pid=
-cleanup() {
-    [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-iniciar_xvfb
-export XDG_RUNTIME_DIR=$tmp/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+preparar xprop
 
 # The program in a directory of its own, where it writes Velorin.ini.
 mkdir "$tmp/bin"
@@ -43,13 +24,13 @@ cp "$samples/centre.xml" "$ZENDRAL_DIR/saga/"
 arrancar() {
     rm -f "$ini"
     "$host" "$tmp/bin/zendral" "$1" >"$tmp/host.out" 2>"$tmp/host.err" &
-    host_pid=$!
+    programa_pid=$!
     # Its first line is the handle of its window; up to 15 s on a busy machine.
     local anfitrion= hasta=$((SECONDS + 15))
     while [ $SECONDS -lt $hasta ]; do
         anfitrion=$(head -1 "$tmp/host.out")
         [ -n "$anfitrion" ] && break
-        kill -0 "$host_pid" 2>/dev/null || break
+        kill -0 "$programa_pid" 2>/dev/null || break
         sleep 0.05
     done
     [ -n "$anfitrion" ] ||

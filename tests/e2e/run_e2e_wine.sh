@@ -12,26 +12,15 @@
 set -u
 paquete=$1 host=$2 cli=$3 sim=$4 samples=$5
 
-command -v Xvfb >/dev/null 2>&1 || { echo "Xvfb no está instalado: se omite la prueba"; exit 77; }
 command -v wine >/dev/null 2>&1 || { echo "Wine no está instalado: se omite la prueba"; exit 77; }
 [ -n "${WINEPREFIX:-}" ] || { echo "FALLO: falta WINEPREFIX" >&2; exit 1; }
-. "$(dirname "$0")/comun.sh"
-for tool in xdotool xwininfo; do
-    command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
-done
 export WINEDEBUG=${WINEDEBUG:--all}
-
-tmp=$(mktemp -d)
-xvfb_pid= host_pid=
-cleanup() {
-    [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null
+. "$(dirname "$0")/comun.sh"
+al_terminar() {
     wineserver -k 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$tmp" "$WINEPREFIX/drive_c/VTEMP"
+    rm -rf "$WINEPREFIX/drive_c/VTEMP"
 }
-trap cleanup EXIT
-
-iniciar_xvfb
+preparar
 
 win() { winepath -w "$1" 2>/dev/null; }
 
@@ -55,10 +44,10 @@ wine "$sim" diashoras >/dev/null && wine "$sim" soluc >/dev/null || fail "velori
 arrancar() {
     rm -f "$ini"
     wine "$host" "$(win "$tmp/bin/zendral.exe")" "$1" >"$tmp/host.out" 2>"$tmp/host.err" &
-    host_pid=$!
+    programa_pid=$!
     for _ in $(seq 600); do
         grep -q 'incrustada' "$tmp/host.out" 2>/dev/null && break
-        kill -0 "$host_pid" 2>/dev/null || break
+        kill -0 "$programa_pid" 2>/dev/null || break
         sleep 0.05
     done
     # Wine's console ends lines with CR LF.

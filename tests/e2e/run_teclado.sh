@@ -8,34 +8,16 @@
 set -u
 zendral=$1 samples=$2
 
-if ! command -v Xvfb >/dev/null 2>&1; then
-    echo "Xvfb no está instalado: se omite la prueba"
-    exit 77
-fi
 . "$(dirname "$0")/comun.sh"
-for tool in xdotool xwininfo; do
-    command -v "$tool" >/dev/null 2>&1 || fail "falta $tool (scripts/setup.sh lo instala)"
-done
+preparar
 
-tmp=$(mktemp -d)
-xvfb_pid= app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-iniciar_xvfb
-export XDG_RUNTIME_DIR=$tmp/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
 export ZENDRAL_DIR=$tmp/VTEMP
 mkdir -p "$ZENDRAL_DIR/saga"
 cp "$samples/centre.xml" "$ZENDRAL_DIR/saga/"
 
 salida_programa=$tmp/zendral.out
 "$zendral" >"$salida_programa" 2>&1 &
-app_pid=$!
+programa_pid=$!
 principal=$(ventana '^Exportar e importar datos entre Velorin y GestIB$')
 [ -n "$principal" ] || fail "no apareció la ventana principal"
 sleep 0.5
@@ -89,12 +71,12 @@ aceptar_aviso "«No existe archivo»"
 # Alt+S: "Salir".
 teclas "$principal" key alt+s
 for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || break
+    kill -0 "$programa_pid" 2>/dev/null || break
     sleep 0.1
 done
-kill -0 "$app_pid" 2>/dev/null && fail "Zendral no terminó con Alt+S"
-wait "$app_pid"
+kill -0 "$programa_pid" 2>/dev/null && fail "Zendral no terminó con Alt+S"
+wait "$programa_pid"
 codigo=$?
-app_pid=
+programa_pid=
 [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo: $(cat "$tmp/zendral.out")"
 echo "importación solo con el teclado: correcta"
