@@ -201,7 +201,8 @@ Comprobacion ComprobarHorario(const std::filesystem::path& documento, const std:
         const auto atributos = sesiones[c.sesiones].attributes();
         ++c.sesiones;
         if (atributos.size() != valores.size()) {
-            Fallo("la sesión " + std::to_string(c.sesiones) + " no tiene los nueve atributos");
+            Fallo("la sesión " + std::to_string(c.sesiones) + " tiene " + std::to_string(atributos.size()) +
+                  " atributos en lugar de " + std::to_string(valores.size()));
         }
         for (std::size_t i = 0; i < valores.size(); ++i) {
             const char* nombre = horario.atributos[i].nombre;

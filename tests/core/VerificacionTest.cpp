@@ -180,6 +180,18 @@ TEST_F(VerificacionTest, DocumentThatDisagreesWithSolucNeverReplacesThePreviousO
             << e.what();
     }
 
+    // A session with fewer attributes than the mapping declares.
+    s.setAttribute("materia", "2063541");
+    std::ignore = dir.write("saga/otro.xml", corto.toString());
+    try {
+        ComprobarHorario(destino / "otro.xml", work);
+        FAIL() << "aceptado";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("la sesión 2 tiene 0 atributos en lugar de 9"),
+                  std::string::npos)
+            << e.what();
+    }
+
     // The real run passes its own check and replaces the document.
     Exportacion exportacion(estado, prompter, work);
     ASSERT_EQ(exportacion.BImportarClick(), FinRun::Completado);
