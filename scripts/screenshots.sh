@@ -59,8 +59,9 @@ programa_pid=$!
 principal=$(mostrada '^Exportar e importar datos entre Velorin y GestIB$')
 foto "$principal" main.png
 
-# BExportar, then the sample in the file dialog.
-xdotool mousemove --window "$principal" 157 121 click 1
+# The import's "Aceptar" has the focus when the window opens: Enter, then the sample in the file
+# dialog.
+teclas "$principal" key Return
 dialogo=$(mostrada '^Archivo XML$')
 # Keys typed before the dialog has settled may be lost.
 sleep 0.5
@@ -74,7 +75,7 @@ fila ESO 2
 xdotool key Right Right
 xdotool type ESO
 foto "$cursos" cursos-1.png
-xdotool mousemove --window "$cursos" 566 392 click 1
+teclas "$cursos" key alt+a
 aviso=$(mostrada '^Zendral$')
 foto root cursos-aviso.png
 teclas "$aviso" key Return
@@ -89,7 +90,7 @@ xdotool key Return
 fila ESO 4
 fila BAT 1
 fila BAT 2
-xdotool mousemove --window "$cursos" 566 392 click 1
+teclas "$cursos" key alt+a
 
 lineas=$(mostrada '^Creación automática de Líneas de Asignaturas$')
 foto "$lineas" lineas.png
