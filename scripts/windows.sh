@@ -116,10 +116,15 @@ fi
 # server ends a few seconds after its last program and the next program to start boots a new one;
 # a program started while the server is ending or booting can fail before it runs a line (seen in
 # CI as a test that failed in 0.01 s with no output, or "recvmsg: Connection reset by peer" in the
-# comparison). Ended below, also when a step fails.
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
-wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
+# comparison). Ended below, also when a step fails. A server still running (one that winepath
+# or wineboot just used) is waited out first: a persistent one cannot start beside it.
+servidor_wine() {
+    wineserver -w
+    wineserver -p
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
+}
+servidor_wine
 
 
 # --- The Windows programs and their tests ----------------------------------------------------
@@ -184,9 +189,7 @@ export WINEPATH="$(winepath -w "$qt_prefix/bin")"
 # The build lists the tests of each test program by running it under Wine, two at a time: one
 # server, booted before and kept until the tests below, as for the command-line programs (a
 # listing started while a server was ending failed in CI with code 53 and no output).
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
-wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
+servidor_wine
 
 echo "== Compilación del programa de escritorio para Windows (build-windows-qt/)"
 t0=$SECONDS
