@@ -281,8 +281,20 @@ HelperProcess::HelperProcess(const std::string& name, const std::vector<std::str
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    // Wine now and then refuses to start a process with ERROR_INTERNAL_ERROR while its server is
+    // busy; a second try a moment later starts it.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200);
+        }
+        started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+    }
+    if (!started) {
         ADD_FAILURE() << ("cannot start the helper " + name + " (error " + std::to_string(GetLastError()) +
                           ")");
         m_ended = true;
