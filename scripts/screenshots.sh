@@ -114,7 +114,7 @@ teclas "$fin" key Return
 sleep 0.5
 "$build/cli/zendral-cli" exportar "$ZENDRAL_DIR/saga/centre.xml" --dir "$ZENDRAL_DIR" \
     --cursos samples/cursos.csv >/dev/null
-xdotool mousemove --window "$principal" 300 240 click 3
+teclas "$principal" key Menu
 sleep 0.5
 xdotool key Down Return
 restaurar=$(mostrada '^Restaurar tablas anteriores$')
