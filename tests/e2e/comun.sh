@@ -154,8 +154,9 @@ aceptar_aviso() {
     hasta_cerrar "$aviso" "$1" teclas "$aviso" key Return
 }
 
-# Waits up to 30 s for the host started as $programa_pid (and so the tool) to end; fails unless it
-# ends with 0. $1 names the run in the message.
+# Waits up to 30 s for the program started as $programa_pid (the host, and so the tool) to end;
+# fails unless it ends with 0. $1 names the run in the message, $2 the file with what the program
+# wrote (default $tmp/host.err).
 terminar() {
     for _ in $(seq 300); do
         kill -0 "$programa_pid" 2>/dev/null || break
@@ -165,5 +166,5 @@ terminar() {
     wait "$programa_pid"
     local codigo=$?
     programa_pid=
-    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "$tmp/host.err")"
+    [ $codigo -eq 0 ] || fail "Zendral terminó con $codigo ($1): $(cat "${2:-$tmp/host.err}")"
 }

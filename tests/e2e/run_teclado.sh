@@ -70,13 +70,5 @@ aceptar_aviso "«No existe archivo»"
 
 # Alt+S: "Salir".
 teclas "$principal" key alt+s
-for _ in $(seq 100); do
-    kill -0 "$programa_pid" 2>/dev/null || break
-    sleep 0.1
-done
-kill -0 "$programa_pid" 2>/dev/null && fail "Zendral no terminó con Alt+S"
-wait "$programa_pid"
-codigo=$?
-programa_pid=
-[ $codigo -eq 0 ] || fail "Zendral terminó con $codigo: $(cat "$tmp/zendral.out")"
+terminar "Alt+S" "$tmp/zendral.out"
 echo "importación solo con el teclado: correcta"
