@@ -22,9 +22,12 @@ iniciar_xvfb() {
     local n
     for _ in $(seq 20); do
         n=$((200 + RANDOM % 3000))
-        [ -e "/tmp/.X$n-lock" ] && continue
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
         : >"$tmp/display"
-        Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+        # -noreset: by default the server resets when its last client leaves (here, the check
+        # below), and a program connecting during that reset is turned away ("could not connect
+        # to display" from a server that answers again a moment later).
+        Xvfb ":$n" -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
         xvfb_pid=$!
         for _ in $(seq 100); do
             [ -s "$tmp/display" ] && break
